@@ -1,0 +1,24 @@
+// The one-line messages quorvel writes to standard error.
+#pragma once
+
+#include <initializer_list>
+#include <string_view>
+
+#include "textio/textio.h"
+
+// Where messages go and the name they begin with.
+struct diag {
+  std::string_view progname;
+  textout* err;
+};
+
+// Writes one message: the program name, ": ", the parts and a line end.
+void say(const diag& dg, std::initializer_list<std::string_view> parts);
+
+// A decimal rendering of an int, to pass as one of say's parts.
+struct decimal {
+  explicit decimal(int value);
+  operator std::string_view() const { return {text, len}; }
+  char text[12];
+  std::size_t len;
+};

@@ -1,0 +1,24 @@
+// Reading numbers from a field's own bytes, and printing values with five
+// decimals.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// Reads a decimal integer from the start of text: white space, one optional
+// sign, then digits accumulated with 32-bit wrap-around. No digits give 0.
+std::int32_t readint(std::string_view text);
+
+// Reads a floating-point number from the start of text: white space, one
+// optional sign, digits with an optional point, then an optional exponent
+// (e, E, d or D) that counts only with digits. No digits give 0; a value
+// beyond a double's range gives an infinity of its sign, one too small 0.
+double readnumber(std::string_view text);
+
+// Room needed by formatvalue: the largest double has 309 integer digits.
+constexpr int maxformatted = 320;
+
+// Writes v in fixed point with five decimals to out and returns the end.
+// The rounding is decided on v's decimal form to 17 significant digits, a
+// tie going away from zero; not-a-number prints "nan", infinities "inf".
+char* formatvalue(double v, char* out);

@@ -1,0 +1,3 @@
+#include "smoother/main.h"
+
+int main(int argc, char** argv) { return quorvel(argc, argv); }

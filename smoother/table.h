@@ -1,0 +1,31 @@
+// The option record and the run-wide table store of quorvel.
+#pragma once
+
+#include <cstdint>
+
+constexpr int maxrows = 50000;  // data lines read after the header
+constexpr int maxcols = 64;     // data columns
+constexpr int maxfields = 132;  // fields looked at in a line
+
+// What the command line sets.
+struct options {
+  int smoothfunc = 0;    // 0 copies; 1 to 5 are the window shapes
+  int outopt = 0;        // 0, 1 or 2: which columns are inserted
+  int winsize = 1;       // window width in position units
+  double stddev = 0.12;  // error of an LR value without an error column
+};
+
+// The whole table: column layout, inputs and outputs. There is one per run,
+// in static storage; its value arrays are heap blocks that are never freed.
+// A field index of 0 is "not set": no data or error column lies below 4.
+struct table {
+  std::int32_t pos[maxrows];
+  int LRcol[maxcols];
+  int dLRcol[maxcols];
+  double* LR[maxcols];      // maxrows doubles each, reserved with the header
+  double* dLR[maxcols];     // likewise, null without an error column
+  double* LRout[maxcols];   // nrows doubles each, reserved before smoothing
+  double* dLRout[maxcols];
+  int nLR;
+  int nrows;
+};

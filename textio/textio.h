@@ -1,0 +1,59 @@
+// Text streams: the byte translation every stream of both programs goes
+// through. Reading delivers CR LF as LF and ends at Ctrl-Z (0x1A); writing
+// turns every LF into CR LF. Both sides move data in 4096-byte blocks.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t blocksize = 4096;
+constexpr unsigned char ctrlz = 0x1A;
+
+// A stream being read. The bytes buf[start..end) have been translated and
+// not yet taken; a reader takes them by advancing start.
+struct textin {
+  int fd = -1;
+  bool device = false;     // a character device: Ctrl-Z ends only its read
+  bool ended = false;      // no further read will be made
+  bool failed = false;     // a read failed (not end of input)
+  bool pendingcr = false;  // a block ended in CR; its LF may come next
+  std::size_t start = 0;
+  std::size_t end = 0;
+  // One spare byte in front, so that a held-back CR can be put back ahead
+  // of the next block without moving it.
+  unsigned char buf[blocksize + 1];
+};
+
+// A stream being written. Up to blocksize bytes are collected (counted
+// before translation) and go out when the block is full, on textflush and
+// on textclose; a character device gets each call's bytes at textendcall.
+struct textout {
+  int fd = -1;
+  bool device = false;
+  bool failed = false;          // some write failed; bytes were lost
+  std::size_t count = 0;        // bytes collected, before translation
+  std::size_t len = 0;          // bytes in buf, after translation
+  unsigned char buf[2 * blocksize];
+};
+
+// Sets in up to read descriptor fd, which fstat classifies.
+void textinopen(textin* in, int fd);
+
+// Makes translated bytes available in in->buf[start..end) when none are.
+// Returns how many are available, 0 at end of input, -1 when a read failed.
+long textfill(textin* in);
+
+// Sets out up to write descriptor fd, which fstat classifies.
+void textoutopen(textout* out, int fd);
+
+// Appends n bytes to out, each LF as CR LF; full blocks are written.
+void textwrite(textout* out, const void* data, std::size_t n);
+
+// Ends one call's output: a character device is written to at once.
+void textendcall(textout* out);
+
+// Writes out whatever out has collected.
+void textflush(textout* out);
+
+// Flushes out and closes its descriptor. Returns 0, or -1 when any write
+// or the close failed.
+int textclose(textout* out);
