@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
+// True for the white space that number reading skips and that marks a
+// line to skip: space, tab, LF, vertical tab, form feed, CR; nothing from
+// 0x80 up.
+bool isblankbyte(unsigned char c);
+
 // Reads a decimal integer from the start of text: white space, one optional
 // sign, then digits accumulated with 32-bit wrap-around. No digits give 0.
 std::int32_t readint(std::string_view text);

@@ -1,0 +1,17 @@
+#include "smoother/messages.h"
+
+#include <charconv>
+
+void say(const diag& dg, std::initializer_list<std::string_view> parts) {
+  textwrite(dg.err, dg.progname.data(), dg.progname.size());
+  textwrite(dg.err, ": ", 2);
+  for (std::string_view part : parts)
+    textwrite(dg.err, part.data(), part.size());
+  textwrite(dg.err, "\n", 1);
+  textendcall(dg.err);
+}
+
+decimal::decimal(int value) {
+  auto r = std::to_chars(text, text + sizeof text, value);
+  len = static_cast<std::size_t>(r.ptr - text);
+}

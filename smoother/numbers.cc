@@ -1,0 +1,185 @@
+#include "smoother/numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+bool isblankbyte(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+static bool isdigitbyte(unsigned char c) { return c >= '0' && c <= '9'; }
+
+std::int32_t readint(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && isblankbyte(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-'))
+    negative = text[i++] == '-';
+  std::uint32_t value = 0;
+  for (; i < n && isdigitbyte(text[i]); ++i)
+    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  if (negative)
+    value = 0u - value;
+  return static_cast<std::int32_t>(value);
+}
+
+// Powers of ten that a double holds exactly.
+static const double exactpowers[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+double readnumber(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end && isblankbyte(*p))
+    ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-'))
+    negative = *p++ == '-';
+
+  // Scan the grammar first; only the span it accepts is converted.
+  const char* first = p;
+  std::uint64_t mantissa = 0;  // of the first significant digits
+  int sigdigits = 0;           // significant digits seen
+  int lead = 0;                // decimal magnitude: digits before the point
+  int scale = 0;               // power of ten of mantissa's last digit
+  bool anydigit = false;
+  bool point = false;
+  for (; p < end; ++p) {
+    unsigned char c = *p;
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!isdigitbyte(c))
+      break;
+    anydigit = true;
+    if (sigdigits == 0 && c == '0') {
+      if (point) {
+        --lead;
+        --scale;
+      }
+      continue;
+    }
+    if (!point)
+      ++lead;
+    if (sigdigits < 19) {
+      mantissa = mantissa * 10 + (c - '0');
+      if (point)
+        --scale;
+    } else if (!point) {
+      ++scale;
+    }
+    ++sigdigits;
+  }
+  if (!anydigit)
+    return 0.0;
+  const char* mantissaend = p;
+
+  // An exponent counts only when digits follow its letter and sign.
+  long exponent = 0;
+  bool hasexponent = false;
+  if (p < end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
+    const char* q = p + 1;
+    bool expnegative = false;
+    if (q < end && (*q == '+' || *q == '-'))
+      expnegative = *q++ == '-';
+    if (q < end && isdigitbyte(*q)) {
+      hasexponent = true;
+      for (; q < end && isdigitbyte(*q); ++q)
+        if (exponent < 100000000)  // far beyond any double; stops overflow
+          exponent = exponent * 10 + (*q - '0');
+      if (expnegative)
+        exponent = -exponent;
+      p = q;
+    }
+  }
+
+  double value;
+  long power = scale + exponent;
+  if (sigdigits == 0) {
+    value = 0.0;
+  } else if (sigdigits <= 15 && power >= -22 && power <= 22) {
+    // Both the mantissa and the power of ten are exact doubles, so a single
+    // multiplication or division rounds correctly.
+    double m = static_cast<double>(mantissa);
+    value = power < 0 ? m / exactpowers[-power] : m * exactpowers[power];
+  } else {
+    // std::from_chars takes no d exponent and no sign of ours: hand it the
+    // digits with the exponent rewritten.
+    char buf[64 + 2048];
+    std::size_t digitlen = static_cast<std::size_t>(mantissaend - first);
+    if (digitlen > 2048)
+      digitlen = 2048;  // a field is never longer than a line piece
+    std::memcpy(buf, first, digitlen);
+    std::size_t len = digitlen;
+    if (hasexponent) {
+      buf[len++] = 'e';
+      auto r = std::to_chars(buf + len, buf + sizeof buf, exponent);
+      len = static_cast<std::size_t>(r.ptr - buf);
+    }
+    auto r = std::from_chars(buf, buf + len, value);
+    if (r.ec == std::errc::result_out_of_range)
+      value = (lead + exponent > 0) ? HUGE_VAL : 0.0;
+  }
+  return negative ? -value : value;
+}
+
+char* formatvalue(double v, char* out) {
+  if (std::isnan(v)) {
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  bool negative = v < 0;
+  if (negative)
+    *out++ = '-';
+  if (std::isinf(v)) {
+    std::memcpy(out, "inf", 3);
+    return out + 3;
+  }
+  if (v == 0) {
+    std::memcpy(out, "0.00000", 7);
+    return out + 7;
+  }
+
+  // The value's decimal form to 17 significant digits: d.dddddddddddddddde±x.
+  char sci[40];
+  auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(v),
+                         std::chars_format::scientific, 16);
+  char digits[17];
+  digits[0] = sci[0];
+  std::memcpy(digits + 1, sci + 2, 16);
+  int exp10 = 0;
+  std::from_chars(sci + 19 + (sci[19] == '+'), r.ptr, exp10);
+
+  // Fixed-point digits from 10^max(exp10,0) down to 10^-5; digits past the
+  // 17th significant one are 0. The 10^-6 digit decides the rounding, and
+  // as a tie goes away from zero, 5 or more rounds the magnitude up.
+  char fixed[maxformatted];
+  int top = exp10 > 0 ? exp10 : 0;
+  int count = top + 6;
+  for (int i = 0; i < count; ++i) {
+    int j = exp10 - (top - i);
+    fixed[i + 1] = (j >= 0 && j < 17) ? digits[j] : '0';
+  }
+  fixed[0] = '0';
+  int roundj = exp10 + 6;
+  if (roundj >= 0 && roundj < 17 && digits[roundj] >= '5') {
+    int i = count;
+    while (fixed[i] == '9')
+      fixed[i--] = '0';
+    ++fixed[i];
+  }
+  // A carry out of the top digit lands in fixed[0].
+  const char* from = fixed[0] == '0' ? fixed + 1 : fixed;
+  std::size_t intdigits = static_cast<std::size_t>(fixed + count - 4 - from);
+  std::memcpy(out, from, intdigits);
+  out += intdigits;
+  *out++ = '.';
+  std::memcpy(out, fixed + count - 4, 5);
+  return out + 5;
+}
