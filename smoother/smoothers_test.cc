@@ -74,12 +74,6 @@ TEST(SmootherWeight, AtTheReach) {
   EXPECT_NEAR(1.0 / 256.0, weightof(5, 400, 200), 1e-17);
 }
 
-TEST(SmootherWeight, HalfWinsize) {
-  EXPECT_NEAR(0.402593, weightof(2, 100, 200), 5e-7);
-  EXPECT_EQ(0.5, weightof(4, 50, 200));
-  EXPECT_NEAR(0.5, weightof(5, 50, 200), 1e-16);
-}
-
 TEST(SmootherWeight, WinsizeZero) {
   EXPECT_EQ(1.0, weightof(1, 0, 0));
   EXPECT_TRUE(std::isnan(weightof(2, 0, 0)));
@@ -213,20 +207,6 @@ TEST(SmootherColumn, WorkedExampleWithErrorColumn) {
         EXPECT_NEAR(workedgaussianerror[i], dLRout[i], 5e-6) << "row " << i;
       }
     }
-  }
-}
-
-TEST(SmootherColumn, ThreeRowBoxcar) {
-  const std::int32_t pos[3] = {100, 200, 300};
-  const double LR[3] = {0.5, 1.0, -0.25};
-  const double mean[3] = {0.75000, 0.41667, 0.37500};
-  const double error[3] = {0.08485, 0.06928, 0.08485};
-  double LRout[3];
-  double dLRout[3];
-  smoothcolumn(1, outopt2(200), pos, LR, nullptr, LRout, dLRout, 3);
-  for (int i = 0; i < 3; i++) {
-    EXPECT_NEAR(mean[i], LRout[i], 5e-6) << "row " << i;
-    EXPECT_NEAR(error[i], dLRout[i], 5e-6) << "row " << i;
   }
 }
 

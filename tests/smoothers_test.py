@@ -120,17 +120,6 @@ class WorkedExample(unittest.TestCase):
                 means = [line.split(b"\t")[6] for line in lines[1:-1]]
                 self.assertEqual(means, WORKEDMEAN[sf].split())
 
-    def test_outopt1_gives_means_only(self):
-        rows = datarows(WORKEDPOS, WORKEDLR, WORKEDDLR)
-        for sf in range(1, 6):
-            with self.subTest(smoothfunc=sf):
-                lines = [ERRHEADER + b"\tA_smoothed%d" % sf]
-                for row, mean in zip(rows, WORKEDMEAN[sf].split()):
-                    lines.append(b"\t".join(row + [mean]))
-                want = b"".join(line + b"\r\n" for line in lines)
-                self.check(run(options(sf, 200, 1), table(ERRHEADER, rows)),
-                           want)
-
 
 class SmallTables(unittest.TestCase):
 
