@@ -80,6 +80,23 @@ static int smoothtable(const diag& dg, const options& opt, table* tab) {
   return 0;
 }
 
+// Creates the intermediate file for pass 1 and returns its descriptor, or
+// -1 after writing the message.
+static int opentmp(const diag& dg) {
+  int fd = open(tmpname, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  // The descriptor is kept above the standard streams: with one of them
+  // closed, the file would take its number, and messages or output meant
+  // for that stream would land in the file.
+  if (fd >= 0 && fd <= 2) {
+    int high = fcntl(fd, F_DUPFD, 3);
+    close(fd);
+    fd = high;
+  }
+  if (fd < 0)
+    say(dg, {"Can't open ", tmpname, " for writing"});
+  return fd;
+}
+
 // The table store lives for the whole run; its heap blocks are never freed.
 static table tab;
 
@@ -89,11 +106,9 @@ static int run(const diag& dg, int argc, char** argv, textout* out) {
     usage(dg);
     return -1;
   }
-  int fd = open(tmpname, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) {
-    say(dg, {"Can't open ", tmpname, " for writing"});
+  int fd = opentmp(dg);
+  if (fd < 0)
     return -1;
-  }
   static textout tmpout;
   textoutopen(&tmpout, fd);
   static textin in;
