@@ -1,10 +1,12 @@
 #include "smoother/main.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "smoother/messages.h"
@@ -80,21 +82,36 @@ static int smoothtable(const diag& dg, const options& opt, table* tab) {
   return 0;
 }
 
-// Creates the intermediate file for pass 1 and returns its descriptor, or
-// -1 after writing the message.
+// Creates the intermediate file for pass 1, takes it for this run, and
+// returns the descriptor to write it through, or -1 after writing the
+// message.
 static int opentmp(const diag& dg) {
-  int fd = open(tmpname, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  // The descriptor is kept above the standard streams: with one of them
+  // Not emptied on opening: until the lock is ours, the file may still be
+  // another run's, which that run is reading back.
+  int fd = open(tmpname, O_WRONLY | O_CREAT, 0666);
+  // Both descriptors are kept above the standard streams: with one of them
   // closed, the file would take its number, and messages or output meant
   // for that stream would land in the file.
-  if (fd >= 0 && fd <= 2) {
-    int high = fcntl(fd, F_DUPFD, 3);
+  int held = fd < 0 ? -1 : fcntl(fd, F_DUPFD, 3);
+  int tmpfd = held < 0 ? -1 : fcntl(fd, F_DUPFD, 3);
+  if (fd >= 0)
     close(fd);
-    fd = high;
-  }
-  if (fd < 0)
+  if (tmpfd < 0) {
     say(dg, {"Can't open ", tmpname, " for writing"});
-  return fd;
+    return -1;
+  }
+  // Runs in one directory take turns with the file. The lock belongs to
+  // the open file, which held keeps open until the process ends, so it
+  // lasts through pass 2 although pass 1 closes tmpfd. Where the file
+  // system has no locks, the run goes on unguarded, as it always did.
+  while (flock(held, LOCK_EX) < 0 && errno == EINTR) {
+  }
+  // A FIFO or a device under the name cannot be emptied, nor needs to be.
+  if (ftruncate(tmpfd, 0) < 0 && errno != EINVAL) {
+    say(dg, {"Can't open ", tmpname, " for writing"});
+    return -1;
+  }
+  return tmpfd;
 }
 
 // The table store lives for the whole run; its heap blocks are never freed.

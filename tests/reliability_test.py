@@ -40,5 +40,37 @@ class ClosedStreams(HostileCase):
         self.assertEqual(self.tmpfile(), crlf(self.data))
 
 
+class ConcurrentRuns(ProgramCase):
+    def test_runs_sharing_a_directory_each_write_their_own_table(self):
+        runs, rounds, rows = 8, 20, 3000
+        inputs, wants = [], []
+        for i in range(runs):
+            values = ["%d.25" % (i * rows + j) for j in range(rows)]
+            inputs.append(table(HEAD + ["A"], *[
+                ["r%d" % j, 1, j, "x", v] for j, v in enumerate(values)]))
+            wants.append(crlf("id\tchr\tpos\tx\tA\tA-plotline\n" + "".join(
+                "r%d\t1\t%d\tx\t%s\t%s000\n" % (j, j, v, v)
+                for j, v in enumerate(values))))
+            with open(os.path.join(self.dir, "in%d" % i), "wb") as f:
+                f.write(inputs[i])
+        for n in range(rounds):
+            procs = []
+            for i in range(runs):
+                with open(os.path.join(self.dir, "in%d" % i), "rb") as src, \
+                        open(os.path.join(self.dir, "out%d" % i), "wb") as dst:
+                    procs.append(subprocess.Popen(
+                        [self.program], stdin=src, stdout=dst,
+                        stderr=subprocess.PIPE, cwd=self.dir))
+            ends = [(p.communicate(timeout=60)[1], p.returncode)
+                    for p in procs]
+            for i in range(runs):
+                self.assertEqual(ends[i], (b"", 0))
+                with open(os.path.join(self.dir, "out%d" % i), "rb") as f:
+                    self.assertTrue(f.read() == wants[i],
+                                    "round %d, run %d" % (n, i))
+            # The file that is left holds one run's complete copy.
+            self.assertIn(self.tmpfile(), [crlf(d) for d in inputs])
+
+
 if __name__ == "__main__":
     unittest.main()
