@@ -14,6 +14,10 @@ gtest_discover_tests(unittests DISCOVERY_TIMEOUT 60)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(programs QUORVEL=$<TARGET_FILE:quorvel>)
+# Tests that limit the address space skip themselves under the sanitizers.
+if(QUORVEL_SANITIZE)
+  list(APPEND programs QUORVEL_SANITIZED=1)
+endif()
 if(TARGET textcopy)
   list(APPEND programs TEXTCOPY=$<TARGET_FILE:textcopy>)
 endif()
