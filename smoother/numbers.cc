@@ -129,23 +129,9 @@ double readnumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-char* formatvalue(double v, char* out) {
-  if (std::isnan(v)) {
-    std::memcpy(out, "nan", 3);
-    return out + 3;
-  }
-  bool negative = v < 0;
-  if (negative)
-    *out++ = '-';
-  if (std::isinf(v)) {
-    std::memcpy(out, "inf", 3);
-    return out + 3;
-  }
-  if (v == 0) {
-    std::memcpy(out, "0.00000", 7);
-    return out + 7;
-  }
-
+// Prints |v| (nonzero, finite) by the exact rule: its decimal form to 17
+// significant digits, rounded at the fifth decimal, half away from zero.
+static char* formatexact(double v, char* out) {
   // The value's decimal form to 17 significant digits: d.dddddddddddddddde±x.
   char sci[40];
   auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(v),
@@ -182,4 +168,46 @@ char* formatvalue(double v, char* out) {
   *out++ = '.';
   std::memcpy(out, fixed + count - 4, 5);
   return out + 5;
+}
+
+char* formatvalue(double v, char* out) {
+  if (std::isnan(v)) {
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  bool negative = v < 0;
+  if (negative)
+    *out++ = '-';
+  if (std::isinf(v)) {
+    std::memcpy(out, "inf", 3);
+    return out + 3;
+  }
+  if (v == 0) {
+    std::memcpy(out, "0.00000", 7);
+    return out + 7;
+  }
+
+  // Scaled by 1e5, a value below 1e6 differs from its 17-digit decimal form
+  // scaled alike by less than 2e-5 (both roundings together stay under
+  // 2e-16 of the value), so where the scaled fraction lies more than 1e-4
+  // from one half it decides the rounding as the decimal form does. Only
+  // values close to a tie need the exact digits.
+  double scaled = std::fabs(v) * 1e5;
+  if (scaled < 1e11) {
+    double whole = std::floor(scaled);
+    double frac = scaled - whole;  // exact: whole and scaled are that close
+    if (std::fabs(frac - 0.5) > 1e-4) {
+      std::uint64_t units =
+          static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+      out = std::to_chars(out, out + 24, units / 100000).ptr;
+      *out++ = '.';
+      std::uint32_t decimals = static_cast<std::uint32_t>(units % 100000);
+      for (int i = 4; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+      }
+      return out + 5;
+    }
+  }
+  return formatexact(v, out);
 }
