@@ -32,6 +32,22 @@ static const double exactpowers[] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The decimal magnitude of the digits in [first, last), a point perhaps
+// among them: the value is 0.d... times ten to this power, d the first
+// nonzero digit.
+static long magnitude(const char* first, const char* last) {
+  const char* point = static_cast<const char*>(
+      std::memchr(first, '.', static_cast<std::size_t>(last - first)));
+  if (!point)
+    point = last;
+  const char* nonzero = first;
+  while (nonzero < last && (*nonzero == '0' || *nonzero == '.'))
+    ++nonzero;
+  if (nonzero == last)
+    return 0;
+  return nonzero < point ? point - nonzero : -(nonzero - point - 1);
+}
+
 double readnumber(std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
@@ -41,42 +57,23 @@ double readnumber(std::string_view text) {
   if (p < end && (*p == '+' || *p == '-'))
     negative = *p++ == '-';
 
-  // Scan the grammar first; only the span it accepts is converted.
+  // Scan the grammar first; only the span it accepts is converted. The
+  // mantissa wraps when there are too many digits for it, and is then not
+  // used.
   const char* first = p;
-  std::uint64_t mantissa = 0;  // of the first significant digits
-  int sigdigits = 0;           // significant digits seen
-  int lead = 0;                // decimal magnitude: digits before the point
-  int scale = 0;               // power of ten of mantissa's last digit
-  bool anydigit = false;
-  bool point = false;
-  for (; p < end; ++p) {
-    unsigned char c = *p;
-    if (c == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (!isdigitbyte(c))
-      break;
-    anydigit = true;
-    if (sigdigits == 0 && c == '0') {
-      if (point) {
-        --lead;
-        --scale;
-      }
-      continue;
-    }
-    if (!point)
-      ++lead;
-    if (sigdigits < 19) {
-      mantissa = mantissa * 10 + (c - '0');
-      if (point)
-        --scale;
-    } else if (!point) {
-      ++scale;
-    }
-    ++sigdigits;
+  std::uint64_t mantissa = 0;
+  for (; p < end && isdigitbyte(*p); ++p)
+    mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
+  long ndigits = p - first;
+  long fracdigits = 0;
+  if (p < end && *p == '.') {
+    const char* fraction = ++p;
+    for (; p < end && isdigitbyte(*p); ++p)
+      mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
+    fracdigits = p - fraction;
+    ndigits += fracdigits;
   }
-  if (!anydigit)
+  if (ndigits == 0)
     return 0.0;
   const char* mantissaend = p;
 
@@ -95,15 +92,12 @@ double readnumber(std::string_view text) {
           exponent = exponent * 10 + (*q - '0');
       if (expnegative)
         exponent = -exponent;
-      p = q;
     }
   }
 
   double value;
-  long power = scale + exponent;
-  if (sigdigits == 0) {
-    value = 0.0;
-  } else if (sigdigits <= 15 && power >= -22 && power <= 22) {
+  long power = exponent - fracdigits;
+  if (ndigits <= 15 && power >= -22 && power <= 22) {
     // Both the mantissa and the power of ten are exact doubles, so a single
     // multiplication or division rounds correctly.
     double m = static_cast<double>(mantissa);
@@ -124,7 +118,7 @@ double readnumber(std::string_view text) {
     }
     auto r = std::from_chars(buf, buf + len, value);
     if (r.ec == std::errc::result_out_of_range)
-      value = (lead + exponent > 0) ? HUGE_VAL : 0.0;
+      value = magnitude(first, mantissaend) + exponent > 0 ? HUGE_VAL : 0.0;
   }
   return negative ? -value : value;
 }
