@@ -48,6 +48,34 @@ static long magnitude(const char* first, const char* last) {
   return nonzero < point ? point - nonzero : -(nonzero - point - 1);
 }
 
+// Copies the digits of [first, last), a span longer than any field (an
+// argument can be one), to buf without their point and leading zeros: the
+// first 2000, and then a 1 if any later digit is nonzero, which is all the
+// rest can do to the rounding. Adds to *scale the count of digits left out
+// and returns the copy's length.
+static std::size_t keepdigits(const char* first, const char* last, char* buf,
+                              long* scale) {
+  std::size_t len = 0;
+  bool nonzero = false;
+  for (const char* p = first; p < last; ++p) {
+    if (*p == '.' || (len == 0 && *p == '0'))
+      continue;
+    if (len < 2000) {
+      buf[len++] = *p;
+    } else {
+      ++*scale;
+      nonzero = nonzero || *p != '0';
+    }
+  }
+  if (nonzero) {
+    buf[len++] = '1';
+    --*scale;
+  }
+  if (len == 0)
+    buf[len++] = '0';
+  return len;
+}
+
 double readnumber(std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
@@ -106,14 +134,18 @@ double readnumber(std::string_view text) {
     // std::from_chars takes no d exponent and no sign of ours: hand it the
     // digits with the exponent rewritten.
     char buf[64 + 2048];
-    std::size_t digitlen = static_cast<std::size_t>(mantissaend - first);
-    if (digitlen > 2048)
-      digitlen = 2048;  // a field is never longer than a line piece
-    std::memcpy(buf, first, digitlen);
-    std::size_t len = digitlen;
+    std::size_t len = static_cast<std::size_t>(mantissaend - first);
+    long scale = exponent;  // the power of ten that buf's digits take
+    if (len <= 2048) {
+      std::memcpy(buf, first, len);
+    } else {
+      len = keepdigits(first, mantissaend, buf, &scale);
+      scale -= fracdigits;
+      hasexponent = true;
+    }
     if (hasexponent) {
       buf[len++] = 'e';
-      auto r = std::to_chars(buf + len, buf + sizeof buf, exponent);
+      auto r = std::to_chars(buf + len, buf + sizeof buf, scale);
       len = static_cast<std::size_t>(r.ptr - buf);
     }
     auto r = std::from_chars(buf, buf + len, value);

@@ -198,5 +198,18 @@ class Limits(ProgramCase):
         self.assertTrue(full.out.endswith(b"\t126.5\t127.5\t126.50000\r\n"))
 
 
+class LongArguments(ProgramCase):
+    def test_value_longer_than_any_field_keeps_its_every_digit(self):
+        # Digits past the 2048th used to be cut off, leaving such a value
+        # smaller by as many powers of ten.
+        data = table(HEAD + ["A"], ["p", 1, 1, "x", 1])
+        for stddev, want in ((b"0." + b"0" * 2100 + b"1e2102", b"10.00000"),
+                             (b"1" + b"0" * 2100 + b"e-2100", b"1.00000"),
+                             (b"1" + b"0" * 2200 + b".5e-2199", b"10.00000"),
+                             (b"2." + b"0" * 2100 + b"1", b"2.00000")):
+            r = self.run_program(["-outopt=2", b"-stddev=" + stddev], data)
+            self.assertEqual(r.out.split(b"\r\n")[1].split(b"\t")[-1], want)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
