@@ -140,7 +140,6 @@ class SplitReads(unittest.TestCase):
                 p.stdin.write(b"x\r")
                 p.stdin.flush()
                 waitfor(lambda: unread(p.stdin.fileno()) == 0)
-                time.sleep(0.05)
                 out, err = p.communicate(rest, timeout=WAIT)
                 self.assertEqual(out, want)
                 self.assertEqual((err, p.returncode), (b"", 0))
