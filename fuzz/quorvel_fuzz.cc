@@ -36,10 +36,19 @@ static int scratchfile(const char* name) {
   return fd;
 }
 
+static char scratch[] = "/tmp/quorvel_fuzz.XXXXXX";
+
+// Leaves nothing behind when the fuzzer ends after its time.
+static void removescratch() {
+  for (const char* name : {"stdin", "stdout", "stderr", "quorveltmp.txt"})
+    unlink(name);
+  rmdir(scratch);
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/quorvel_fuzz.XXXXXX";
-  if (!mkdtemp(dir) || chdir(dir) != 0)
+  if (!mkdtemp(scratch) || chdir(scratch) != 0)
     std::abort();
+  std::atexit(removescratch);
   infd = scratchfile("stdin");
   outfd = scratchfile("stdout");
   errfd = scratchfile("stderr");
