@@ -90,7 +90,7 @@ class OutOfMemory(HostileCase):
         return self.run_with([], data, setup)
 
     def least_limit(self, data):
-        """The smallest limit (in pages) under which the run succeeds."""
+        """The smallest limit, to a page, under which the run succeeds."""
         low, high = 1 << 20, 1 << 30
         while high - low > 4096:
             mid = (low + high) // 8192 * 4096
@@ -163,6 +163,8 @@ class FileSystemFailures(HostileCase):
             proc = subprocess.run(["qv"], executable=program, cwd=work,
                                   input=self.data, capture_output=True,
                                   preexec_fn=setup, timeout=60)
+        except subprocess.TimeoutExpired:
+            raise
         except (PermissionError, subprocess.SubprocessError) as e:
             self.skipTest("cannot run the program as nobody: %s" % e)
         self.assertEqual((proc.stdout, proc.stderr, proc.returncode), (
