@@ -32,6 +32,22 @@ static const double exactpowers[] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The decimal magnitude of the digits in [first, last), a point perhaps
+// among them: the value is 0.d... times ten to this power, d the first
+// nonzero digit.
+static long magnitude(const char* first, const char* last) {
+  const char* point = static_cast<const char*>(
+      std::memchr(first, '.', static_cast<std::size_t>(last - first)));
+  if (!point)
+    point = last;
+  const char* nonzero = first;
+  while (nonzero < last && (*nonzero == '0' || *nonzero == '.'))
+    ++nonzero;
+  if (nonzero == last)
+    return 0;
+  return nonzero < point ? point - nonzero : -(nonzero - point - 1);
+}
+
 double readnumber(std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
@@ -41,42 +57,23 @@ double readnumber(std::string_view text) {
   if (p < end && (*p == '+' || *p == '-'))
     negative = *p++ == '-';
 
-  // Scan the grammar first; only the span it accepts is converted.
+  // Scan the grammar first; only the span it accepts is converted. The
+  // mantissa wraps when there are too many digits for it, and is then not
+  // used.
   const char* first = p;
-  std::uint64_t mantissa = 0;  // of the first significant digits
-  int sigdigits = 0;           // significant digits seen
-  int lead = 0;                // decimal magnitude: digits before the point
-  int scale = 0;               // power of ten of mantissa's last digit
-  bool anydigit = false;
-  bool point = false;
-  for (; p < end; ++p) {
-    unsigned char c = *p;
-    if (c == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (!isdigitbyte(c))
-      break;
-    anydigit = true;
-    if (sigdigits == 0 && c == '0') {
-      if (point) {
-        --lead;
-        --scale;
-      }
-      continue;
-    }
-    if (!point)
-      ++lead;
-    if (sigdigits < 19) {
-      mantissa = mantissa * 10 + (c - '0');
-      if (point)
-        --scale;
-    } else if (!point) {
-      ++scale;
-    }
-    ++sigdigits;
+  std::uint64_t mantissa = 0;
+  for (; p < end && isdigitbyte(*p); ++p)
+    mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
+  long ndigits = p - first;
+  long fracdigits = 0;
+  if (p < end && *p == '.') {
+    const char* fraction = ++p;
+    for (; p < end && isdigitbyte(*p); ++p)
+      mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
+    fracdigits = p - fraction;
+    ndigits += fracdigits;
   }
-  if (!anydigit)
+  if (ndigits == 0)
     return 0.0;
   const char* mantissaend = p;
 
@@ -95,15 +92,12 @@ double readnumber(std::string_view text) {
           exponent = exponent * 10 + (*q - '0');
       if (expnegative)
         exponent = -exponent;
-      p = q;
     }
   }
 
   double value;
-  long power = scale + exponent;
-  if (sigdigits == 0) {
-    value = 0.0;
-  } else if (sigdigits <= 15 && power >= -22 && power <= 22) {
+  long power = exponent - fracdigits;
+  if (ndigits <= 15 && power >= -22 && power <= 22) {
     // Both the mantissa and the power of ten are exact doubles, so a single
     // multiplication or division rounds correctly.
     double m = static_cast<double>(mantissa);
@@ -124,28 +118,14 @@ double readnumber(std::string_view text) {
     }
     auto r = std::from_chars(buf, buf + len, value);
     if (r.ec == std::errc::result_out_of_range)
-      value = (lead + exponent > 0) ? HUGE_VAL : 0.0;
+      value = magnitude(first, mantissaend) + exponent > 0 ? HUGE_VAL : 0.0;
   }
   return negative ? -value : value;
 }
 
-char* formatvalue(double v, char* out) {
-  if (std::isnan(v)) {
-    std::memcpy(out, "nan", 3);
-    return out + 3;
-  }
-  bool negative = v < 0;
-  if (negative)
-    *out++ = '-';
-  if (std::isinf(v)) {
-    std::memcpy(out, "inf", 3);
-    return out + 3;
-  }
-  if (v == 0) {
-    std::memcpy(out, "0.00000", 7);
-    return out + 7;
-  }
-
+// Prints |v| (nonzero, finite) by the exact rule: its decimal form to 17
+// significant digits, rounded at the fifth decimal, half away from zero.
+static char* formatexact(double v, char* out) {
   // The value's decimal form to 17 significant digits: d.dddddddddddddddde±x.
   char sci[40];
   auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(v),
@@ -182,4 +162,46 @@ char* formatvalue(double v, char* out) {
   *out++ = '.';
   std::memcpy(out, fixed + count - 4, 5);
   return out + 5;
+}
+
+char* formatvalue(double v, char* out) {
+  if (std::isnan(v)) {
+    std::memcpy(out, "nan", 3);
+    return out + 3;
+  }
+  bool negative = v < 0;
+  if (negative)
+    *out++ = '-';
+  if (std::isinf(v)) {
+    std::memcpy(out, "inf", 3);
+    return out + 3;
+  }
+  if (v == 0) {
+    std::memcpy(out, "0.00000", 7);
+    return out + 7;
+  }
+
+  // Scaled by 1e5, a value below 1e6 differs from its 17-digit decimal form
+  // scaled alike by less than 2e-5 (both roundings together stay under
+  // 2e-16 of the value), so where the scaled fraction lies more than 1e-4
+  // from one half it decides the rounding as the decimal form does. Only
+  // values close to a tie need the exact digits.
+  double scaled = std::fabs(v) * 1e5;
+  if (scaled < 1e11) {
+    double whole = std::floor(scaled);
+    double frac = scaled - whole;  // exact: whole and scaled are that close
+    if (std::fabs(frac - 0.5) > 1e-4) {
+      std::uint64_t units =
+          static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+      out = std::to_chars(out, out + 24, units / 100000).ptr;
+      *out++ = '.';
+      std::uint32_t decimals = static_cast<std::uint32_t>(units % 100000);
+      for (int i = 4; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+      }
+      return out + 5;
+    }
+  }
+  return formatexact(v, out);
 }

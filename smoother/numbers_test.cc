@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -146,5 +147,55 @@ TEST(FormatValue, AgreesWithPrintfAwayFromTies) {
     if (v == 0)
       std::snprintf(expected, sizeof expected, "0.00000");
     ASSERT_EQ(formatted(v), expected) << v;
+  }
+}
+
+// The rule worked independently: glibc's exact 17-digit form, rounded as a
+// digit string.
+static std::string reference(double v) {
+  if (v == 0)
+    return "0.00000";
+  char sci[64];
+  std::snprintf(sci, sizeof sci, "%.16e", std::fabs(v));
+  std::string digits = std::string(1, sci[0]) + std::string(sci + 2, 16);
+  int exp10 = std::atoi(sci + 19);
+  // Digits of |v| in units of 1e-6, as a string; rounding drops the last.
+  std::string fixed;
+  for (int p = std::max(exp10, 0); p >= -6; --p) {
+    int j = exp10 - p;
+    fixed += (j >= 0 && j < 17) ? digits[j] : '0';
+  }
+  bool up = fixed.back() >= '5';
+  fixed.pop_back();
+  for (int i = static_cast<int>(fixed.size()) - 1; up && i >= 0; --i) {
+    up = fixed[i] == '9';
+    fixed[i] = up ? '0' : static_cast<char>(fixed[i] + 1);
+  }
+  if (up)
+    fixed = "1" + fixed;
+  std::size_t lead = fixed.find_first_not_of('0');
+  if (lead == std::string::npos || lead > fixed.size() - 6)
+    lead = fixed.size() - 6;
+  fixed = fixed.substr(lead, fixed.size() - 5 - lead) + "." +
+          fixed.substr(fixed.size() - 5);
+  return (v < 0 ? "-" : "") + fixed;
+}
+
+// Values at and around ties of every size, where a shortcut on the scaled
+// double could decide differently from the decimal digits.
+TEST(FormatValue, MatchesDigitRoundingNearTies) {
+  std::mt19937_64 gen(5);
+  for (int i = 0; i < 300000; ++i) {
+    double scale = std::pow(10.0, static_cast<int>(gen() % 16) - 5);
+    double tie = (static_cast<double>(gen() % 100000000) + 0.5) / 1e5 * scale;
+    double v = tie;
+    int steps = static_cast<int>(gen() % 7) - 3;
+    for (; steps > 0; --steps)
+      v = std::nextafter(v, HUGE_VAL);
+    for (; steps < 0; ++steps)
+      v = std::nextafter(v, 0.0);
+    if (gen() % 2)
+      v = -v;
+    ASSERT_EQ(formatted(v), reference(v)) << std::hexfloat << v;
   }
 }
