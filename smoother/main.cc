@@ -52,9 +52,9 @@ static void usage(const diag& dg) {
   textendcall(dg.err);
 }
 
-// Fills the output arrays of every data column. Returns 0, or -1 after
-// writing its message.
-static int smoothtable(const diag& dg, const options& opt, table* tab) {
+// Reserves the output arrays of every data column and fills them. Returns
+// 0, or -1 after writing its message.
+static int filloutputs(const diag& dg, const options& opt, table* tab) {
   // Zero rows still get a block, so that a reservation never looks failed.
   std::size_t n = tab->nrows > 0 ? static_cast<std::size_t>(tab->nrows) : 1;
   for (int k = 0; k < tab->nLR; ++k) {
@@ -64,19 +64,20 @@ static int smoothtable(const diag& dg, const options& opt, table* tab) {
       say(dg, {"Unable to allocate memory for dLRout[", decimal(k), "]"});
       return -1;
     }
+    // The function is checked once the first column's arrays are had.
+    if (k == 0 && (opt.smoothfunc < 0 || opt.smoothfunc > 5)) {
+      say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
+      return -1;
+    }
     if (opt.smoothfunc == 0) {
       for (int r = 0; r < tab->nrows; ++r) {
         tab->LRout[k][r] = tab->LR[k][r];
         tab->dLRout[k][r] = tab->dLR[k] ? tab->dLR[k][r] : opt.stddev;
       }
-    } else if (opt.smoothfunc >= 1 && opt.smoothfunc <= 5) {
-      smoothcolumn(opt.smoothfunc, opt, tab->pos, tab->LR[k], tab->dLR[k],
-                   tab->LRout[k], tab->dLRout[k], tab->nrows);
-    } else {
-      say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
-      return -1;
     }
   }
+  // The window smoothers work on all columns at once.
+  smoothtable(opt.smoothfunc, opt, tab);
   return 0;
 }
 
@@ -100,7 +101,7 @@ static int run(const diag& dg, int argc, char** argv, textout* out) {
   textinopen(&in, 0);
   if (readtable(dg, &in, &tmpout, &tab) < 0)
     return -1;
-  if (smoothtable(dg, opt, &tab) < 0)
+  if (filloutputs(dg, opt, &tab) < 0)
     return -1;
   fd = open(tmpname, O_RDONLY);
   if (fd < 0) {

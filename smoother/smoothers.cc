@@ -1,6 +1,9 @@
 #include "smoother/smoothers.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 // Every weight and sum below is written as the exact expression whose bits
 // the program prints: evaluated in double, left to right, never contracted
@@ -117,4 +120,176 @@ void smoothcolumn(int smoothfunc, const options& opt, const std::int32_t* pos,
     if (opt.outopt == 2)
       dLRout[i] = std::sqrt(acc.V) / acc.W;
   }
+}
+
+// Weights by distance, so that a distance met again (on a regular grid of
+// positions, nearly every one) costs a lookup instead of an exp. The weight
+// is a pure function of the distance, so the bits are the same either way.
+namespace {
+struct weightcache {
+  static constexpr int size = 4096;
+  std::uint32_t distance[size];
+  double weight[size];
+  bool used[size];
+};
+}  // namespace
+
+static double cachedweight(weightcache* cache, int smoothfunc,
+                           std::uint32_t d, int winsize) {
+  std::uint32_t slot = (d * 2654435761u) >> 20;
+  if (cache->used[slot] && cache->distance[slot] == d)
+    return cache->weight[slot];
+  double w = weightof(smoothfunc, d, winsize);
+  cache->used[slot] = true;
+  cache->distance[slot] = d;
+  cache->weight[slot] = w;
+  return w;
+}
+
+// Eight doubles that are added and multiplied lane by lane, each lane
+// exactly as a scalar double would be (no contraction into fused
+// multiply-adds), so a lane's sum takes its terms in the same order and
+// gives the same bits as the plain evaluation.
+typedef double lanes __attribute__((vector_size(64)));
+constexpr int nlanes = 8;
+
+// Adds the window's terms to the sums of nvec * nlanes columns from column
+// c0 on: factor[t] * value, or factor[t] * value * value when squared, the
+// terms in their fixed order (rows i-1 down to i-nback, then rows i up to
+// i+nfwd-1). Different columns go side by side; each column's own sum is
+// still one chain of additions in term order.
+template <int nvec, bool squared>
+static inline __attribute__((always_inline)) void
+sumlanes(const double* values, std::ptrdiff_t stride, int c0, int i, int nback,
+         int nfwd, const double* factor, double* sums) {
+  lanes acc[nvec] = {};
+  const double* row = values + (i - 1) * stride + c0;
+  const double* f = factor;
+  for (int t = 0; t < nback + nfwd; ++t, ++f) {
+    if (t == nback)
+      row = values + i * stride + c0;
+    for (int v = 0; v < nvec; ++v) {
+      lanes x;
+      std::memcpy(&x, row + v * nlanes, sizeof x);
+      acc[v] += squared ? *f * x * x : *f * x;
+    }
+    row += t < nback ? -stride : stride;
+  }
+  std::memcpy(sums + c0, acc, sizeof acc);
+}
+
+// Sets sums[c] for every column c of the row-major values (ncols per row)
+// to the sum over row i's window of factor[t] * value (or factor[t] *
+// value * value when squared).
+template <bool squared>
+__attribute__((target_clones("avx512f", "avx2", "default"))) static void
+sumterms(const double* values, int ncols, int i, int nback, int nfwd,
+         const double* factor, double* sums) {
+  const std::ptrdiff_t stride = ncols;
+  int c0 = 0;
+  for (; c0 + 4 * nlanes <= ncols; c0 += 4 * nlanes)
+    sumlanes<4, squared>(values, stride, c0, i, nback, nfwd, factor, sums);
+  for (; c0 + nlanes <= ncols; c0 += nlanes)
+    sumlanes<1, squared>(values, stride, c0, i, nback, nfwd, factor, sums);
+  for (int c = c0; c < ncols; ++c) {
+    double acc = 0;
+    const double* f = factor;
+    for (int t = 0; t < nback; ++t, ++f) {
+      double x = values[(i - 1 - t) * stride + c];
+      acc += squared ? *f * x * x : *f * x;
+    }
+    for (int t = 0; t < nfwd; ++t, ++f) {
+      double x = values[(i + t) * stride + c];
+      acc += squared ? *f * x * x : *f * x;
+    }
+    sums[c] = acc;
+  }
+}
+
+// Copies the columns of cols into one row-major block of n rows.
+static void interleave(double* const* cols, const int* which, int ncols, int n,
+                       double* block) {
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < ncols; ++c)
+      block[static_cast<std::ptrdiff_t>(r) * ncols + c] = cols[which[c]][r];
+}
+
+void smoothtable(int smoothfunc, const options& opt, table* tab) {
+  const int n = tab->nrows;
+  const int ncols = tab->nLR;
+  if (n <= 0 || ncols == 0 || smoothfunc < 1 || smoothfunc > 5)
+    return;
+  const bool errors = opt.outopt == 2;
+  int all[maxcols];
+  int witherr[maxcols];  // the columns that have an error column
+  int nerr = 0;
+  for (int k = 0; k < ncols; ++k) {
+    all[k] = k;
+    if (errors && tab->dLR[k])
+      witherr[nerr++] = k;
+  }
+  const bool withstddev = errors && nerr < ncols;
+
+  const std::size_t rows = static_cast<std::size_t>(n);
+  auto* values = static_cast<double*>(std::malloc(rows * ncols * 8));
+  auto* errvalues = static_cast<double*>(std::malloc(rows * nerr * 8 + 8));
+  auto* weight = static_cast<double*>(std::malloc(rows * 8));
+  auto* square = static_cast<double*>(std::malloc(rows * 8));
+  auto* cache = static_cast<weightcache*>(std::calloc(1, sizeof(weightcache)));
+  if (!values || !errvalues || !weight || !square || !cache) {
+    // Short of memory the plain evaluation gives the same bits, slower.
+    for (int k = 0; k < ncols; ++k)
+      smoothcolumn(smoothfunc, opt, tab->pos, tab->LR[k], tab->dLR[k],
+                   tab->LRout[k], tab->dLRout[k], n);
+  } else {
+    interleave(tab->LR, all, ncols, n, values);
+    interleave(tab->dLR, witherr, nerr, n, errvalues);
+    const std::uint32_t reach = reachof(smoothfunc, opt.winsize);
+    const std::int32_t* pos = tab->pos;
+    double S[maxcols];
+    double V[maxcols];
+    for (int i = 0; i < n; ++i) {
+      int first;
+      int last;
+      window(pos, n, i, reach, &first, &last);
+      const int nback = i - first;
+      const int nfwd = last - i + 1;
+      const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
+      int t = 0;
+      for (int j = i - 1; j >= first; --j)
+        weight[t++] = cachedweight(cache, smoothfunc,
+                                   here - static_cast<std::uint32_t>(pos[j]),
+                                   opt.winsize);
+      for (int j = i; j <= last; ++j)
+        weight[t++] = cachedweight(cache, smoothfunc,
+                                   static_cast<std::uint32_t>(pos[j]) - here,
+                                   opt.winsize);
+      double W = 0;
+      for (t = 0; t < nback + nfwd; ++t)
+        W += weight[t];
+      sumterms<false>(values, ncols, i, nback, nfwd, weight, S);
+      for (int k = 0; k < ncols; ++k)
+        tab->LRout[k][i] = S[k] / W;
+      if (!errors)
+        continue;
+      // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can
+      // be formed once per row.
+      for (t = 0; t < nback + nfwd; ++t)
+        square[t] = weight[t] * weight[t];
+      sumterms<true>(errvalues, nerr, i, nback, nfwd, square, V);
+      double Vstddev = 0;
+      if (withstddev)
+        for (t = 0; t < nback + nfwd; ++t)
+          Vstddev += weight[t] * opt.stddev * opt.stddev;
+      for (int k = 0, e = 0; k < ncols; ++k) {
+        bool own = e < nerr && witherr[e] == k;
+        tab->dLRout[k][i] = std::sqrt(own ? V[e++] : Vstddev) / W;
+      }
+    }
+  }
+  std::free(values);
+  std::free(errvalues);
+  std::free(weight);
+  std::free(square);
+  std::free(cache);
 }

@@ -30,3 +30,8 @@ double weightof(int smoothfunc, std::uint32_t d, int winsize);
 // 32-bit distance. Needs 0 <= i < n.
 void window(const std::int32_t* pos, int n, int i, std::uint32_t reach,
             int* first, int* last);
+
+// Fills LRout and, when opt.outopt is 2, dLRout of every data column of tab
+// with the same bits as smoothcolumn, finding each row's window and weights
+// once for all columns. The output arrays must be reserved.
+void smoothtable(int smoothfunc, const options& opt, table* tab);
