@@ -128,7 +128,6 @@ class Examples(unittest.TestCase):
     def test_quorvel_examples(self):
         self.check_examples("quorvel", os.environ["QUORVEL"])
 
-    @unittest.skipUnless(os.environ.get("TEXTCOPY"), "textcopy not built")
     def test_textcopy_examples(self):
         self.check_examples("textcopy", os.environ["TEXTCOPY"])
 
