@@ -151,6 +151,16 @@ static double cachedweight(weightcache* cache, int smoothfunc,
 // multiply-adds), so a lane's sum takes its terms in the same order and
 // gives the same bits as the plain evaluation.
 typedef double lanes __attribute__((vector_size(64)));
+
+// The summing loop is built for the widest vector unit the machine has,
+// chosen when the program starts; the portable build has only the generic
+// one. Lane arithmetic is the same IEEE arithmetic on every unit, so all of
+// them give the same bits.
+#ifdef QUORVEL_PORTABLE
+#define widestlanes
+#else
+#define widestlanes __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
 constexpr int nlanes = 8;
 
 // Adds the window's terms to the sums of nvec * nlanes columns from column
@@ -182,8 +192,7 @@ sumlanes(const double* values, std::ptrdiff_t stride, int c0, int i, int nback,
 // to the sum over row i's window of factor[t] * value (or factor[t] *
 // value * value when squared).
 template <bool squared>
-__attribute__((target_clones("avx512f", "avx2", "default"))) static void
-sumterms(const double* values, int ncols, int i, int nback, int nfwd,
+widestlanes static void sumterms(const double* values, int ncols, int i, int nback, int nfwd,
          const double* factor, double* sums) {
   const std::ptrdiff_t stride = ncols;
   int c0 = 0;

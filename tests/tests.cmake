@@ -21,6 +21,11 @@ endif()
 if(TARGET textcopy)
   list(APPEND programs TEXTCOPY=$<TARGET_FILE:textcopy>)
 endif()
+# The manual page and install tests read the sources, install the build
+# tree and compare the pages' version with the project's.
+list(APPEND programs SOURCEDIR=${CMAKE_CURRENT_SOURCE_DIR}
+     BUILDDIR=${CMAKE_BINARY_DIR} CMAKE=${CMAKE_COMMAND}
+     VERSION=${PROJECT_VERSION})
 file(GLOB blackboxtests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.py)
 foreach(script ${blackboxtests})
   get_filename_component(name ${script} NAME_WE)
