@@ -93,7 +93,7 @@ TEST(ReadNumber, CorrectlyRoundedAgainstReference) {
     std::snprintf(text, sizeof text, "%s%llu.%0*llue%d", i % 2 ? "-" : "",
                   static_cast<unsigned long long>(gen() % 100000),
                   digits % 19 + 1,
-                  static_cast<unsigned long long>(gen() % 1000000000000000000ULL),
+                  static_cast<unsigned long long>(gen() % 1000000000000000000u),
                   exp % (digits + 1));
     ASSERT_EQ(readnumber(text), std::strtod(text, nullptr)) << text;
   }

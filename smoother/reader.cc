@@ -43,7 +43,8 @@ int splitfields(std::string_view piece, std::string_view* fields) {
   for (const char* p = text; n < maxfields; ++p) {
     if (p == end) {
       if (lineend)
-        fields[n++] = std::string_view(from, static_cast<std::size_t>(p - from));
+        fields[n++] =
+            std::string_view(from, static_cast<std::size_t>(p - from));
       break;
     }
     if (*p == '\t') {

@@ -192,8 +192,9 @@ sumlanes(const double* values, std::ptrdiff_t stride, int c0, int i, int nback,
 // to the sum over row i's window of factor[t] * value (or factor[t] *
 // value * value when squared).
 template <bool squared>
-widestlanes static void sumterms(const double* values, int ncols, int i, int nback, int nfwd,
-         const double* factor, double* sums) {
+widestlanes static void sumterms(const double* values, int ncols, int i,
+                                 int nback, int nfwd, const double* factor,
+                                 double* sums) {
   const std::ptrdiff_t stride = ncols;
   int c0 = 0;
   for (; c0 + 4 * nlanes <= ncols; c0 += 4 * nlanes)
@@ -239,11 +240,17 @@ void smoothtable(int smoothfunc, const options& opt, table* tab) {
   }
   const bool withstddev = errors && nerr < ncols;
 
+  // Scratch for this call only: the values row by row, and one row's
+  // weights and squared weights (a window holds at most every row). The
+  // error block gets one spare double, so that no error columns is not
+  // mistaken for a failed reservation.
   const std::size_t rows = static_cast<std::size_t>(n);
-  auto* values = static_cast<double*>(std::malloc(rows * ncols * 8));
-  auto* errvalues = static_cast<double*>(std::malloc(rows * nerr * 8 + 8));
-  auto* weight = static_cast<double*>(std::malloc(rows * 8));
-  auto* square = static_cast<double*>(std::malloc(rows * 8));
+  auto* values =
+      static_cast<double*>(std::malloc(rows * ncols * sizeof(double)));
+  auto* errvalues =
+      static_cast<double*>(std::malloc((rows * nerr + 1) * sizeof(double)));
+  auto* weight = static_cast<double*>(std::malloc(rows * sizeof(double)));
+  auto* square = static_cast<double*>(std::malloc(rows * sizeof(double)));
   auto* cache = static_cast<weightcache*>(std::calloc(1, sizeof(weightcache)));
   if (!values || !errvalues || !weight || !square || !cache) {
     // Short of memory the plain evaluation gives the same bits, slower.
