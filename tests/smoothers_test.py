@@ -157,6 +157,13 @@ class SmallTables(unittest.TestCase):
                            expected(HEADER, rows, sf,
                                     [(b"1.00000", b"0.06000")] * 4))
 
+    def test_missing_value_reads_as_zero(self):
+        # Row 1 stops before its data field; its value is 0 for row 0.
+        rows = [[b"r0", b"1", b"5", b"q", b"1.0"], [b"r1", b"1", b"5", b"q"]]
+        self.check(options(1, 1, outopt=1), table(HEADER, rows),
+                   HEADER + b"\tA_smoothed1\r\n"
+                   b"r0\t1\t5\tq\t1.0\t0.50000\r\nr1\t1\t5\tq\r\n")
+
     def test_header_only(self):
         for sf in range(1, 6):
             with self.subTest(smoothfunc=sf):
