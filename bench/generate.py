@@ -4,7 +4,7 @@
   generate.py table FILE   50,000 rows of 64 data columns, each with its
                            error column (132 fields), along 22 chromosomes
                            with positions 1,000 apart
-  generate.py text FILE    about 200 MB of tab-separated lines ending in LF
+  generate.py text FILE    200 MB of tab-separated lines ending in LF
                            (no CR, no Ctrl-Z)
 """
 import random
@@ -39,10 +39,12 @@ def main():
         elif kind == "text":
             lines = list(table_lines())
             written = 0
+            i = 0
             while written < 200 * 1000 * 1000:
-                for line in lines:
-                    out.write(line)
-                    written += len(line)
+                line = lines[i % len(lines)]
+                out.write(line)
+                written += len(line)
+                i += 1
         else:
             sys.exit("usage: generate.py table|text FILE")
 
