@@ -32,27 +32,11 @@ static const double exactpowers[] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The decimal magnitude of the digits in [first, last), a point perhaps
-// among them: the value is 0.d... times ten to this power, d the first
-// nonzero digit.
-static long magnitude(const char* first, const char* last) {
-  const char* point = static_cast<const char*>(
-      std::memchr(first, '.', static_cast<std::size_t>(last - first)));
-  if (!point)
-    point = last;
-  const char* nonzero = first;
-  while (nonzero < last && (*nonzero == '0' || *nonzero == '.'))
-    ++nonzero;
-  if (nonzero == last)
-    return 0;
-  return nonzero < point ? point - nonzero : -(nonzero - point - 1);
-}
-
-// Copies the digits of [first, last), a span longer than any field (an
-// argument can be one), to buf without their point and leading zeros: the
-// first 2000, and then a 1 if any later digit is nonzero, which is all the
-// rest can do to the rounding. Adds to *scale the count of digits left out
-// and returns the copy's length.
+// Copies the digits of [first, last) to buf without their point and
+// leading zeros: the first 2000 (more than a double's rounding can ever
+// look at, and an argument can be longer than any field), then a 1 if any
+// later digit is nonzero, which is all the rest can do to the rounding.
+// Adds to *scale the count of digits left out and returns the length.
 static std::size_t keepdigits(const char* first, const char* last, char* buf,
                               long* scale) {
   std::size_t len = 0;
@@ -107,14 +91,12 @@ double readnumber(std::string_view text) {
 
   // An exponent counts only when digits follow its letter and sign.
   long exponent = 0;
-  bool hasexponent = false;
   if (p < end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
     const char* q = p + 1;
     bool expnegative = false;
     if (q < end && (*q == '+' || *q == '-'))
       expnegative = *q++ == '-';
     if (q < end && isdigitbyte(*q)) {
-      hasexponent = true;
       for (; q < end && isdigitbyte(*q); ++q)
         if (exponent < 100000000)  // far beyond any double; stops overflow
           exponent = exponent * 10 + (*q - '0');
@@ -132,25 +114,19 @@ double readnumber(std::string_view text) {
     value = power < 0 ? m / exactpowers[-power] : m * exactpowers[power];
   } else {
     // std::from_chars takes no d exponent and no sign of ours: hand it the
-    // digits with the exponent rewritten.
-    char buf[64 + 2048];
-    std::size_t len = static_cast<std::size_t>(mantissaend - first);
-    long scale = exponent;  // the power of ten that buf's digits take
-    if (len <= 2048) {
-      std::memcpy(buf, first, len);
-    } else {
-      len = keepdigits(first, mantissaend, buf, &scale);
-      scale -= fracdigits;
-      hasexponent = true;
-    }
-    if (hasexponent) {
-      buf[len++] = 'e';
-      auto r = std::to_chars(buf + len, buf + sizeof buf, scale);
-      len = static_cast<std::size_t>(r.ptr - buf);
-    }
-    auto r = std::from_chars(buf, buf + len, value);
-    if (r.ec == std::errc::result_out_of_range)
-      value = magnitude(first, mantissaend) + exponent > 0 ? HUGE_VAL : 0.0;
+    // significant digits and the power of ten they take.
+    char buf[2048];
+    long scale = power;
+    std::size_t len = keepdigits(first, mantissaend, buf, &scale);
+    // The digits d1..dn times 10^scale are 0.d1..dn times 10^(n + scale);
+    // beyond the range of a double that power decides infinity or zero.
+    long magnitude = static_cast<long>(len) + scale;
+    buf[len++] = 'e';
+    auto r = std::to_chars(buf + len, buf + sizeof buf, scale);
+    len = static_cast<std::size_t>(r.ptr - buf);
+    if (std::from_chars(buf, buf + len, value).ec ==
+        std::errc::result_out_of_range)
+      value = magnitude > 0 ? HUGE_VAL : 0.0;
   }
   return negative ? -value : value;
 }
