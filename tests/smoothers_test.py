@@ -5,23 +5,14 @@ Runs the program named by $QUORVEL in a fresh directory (it writes
 ./quorveltmp.txt there) and compares standard output byte for byte.
 """
 
-import os
-import subprocess
-import tempfile
 import unittest
 
-QUORVEL = os.path.abspath(os.environ["QUORVEL"])
+from blackbox import ProgramCase
 
 HEADER = b"id\tchr\tpos\tx\tA"
 # "errors" is taken as an error column by any reading of the header that
 # looks for the word, wherever it stands in the field.
 ERRHEADER = b"id\tchr\tpos\tx\tA\tA_errors"
-
-
-def run(args, stdin):
-    with tempfile.TemporaryDirectory() as cwd:
-        return subprocess.run([QUORVEL] + args, input=stdin, cwd=cwd,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
 def table(header, rows):
@@ -78,23 +69,23 @@ WORKEDDLRERROR = {
 
 
 def options(sf, winsize, outopt=2):
-    return [b"-smoothfunc=%d" % sf, b"-winsize=%d" % winsize,
-            b"-outopt=%d" % outopt]
+    return ["-smoothfunc=%d" % sf, "-winsize=%d" % winsize,
+            "-outopt=%d" % outopt]
 
 
-class WorkedExample(unittest.TestCase):
+class SmootherCase(ProgramCase):
+    def check(self, args, stdin, want):
+        self.assertEqual(self.run_program(args, stdin), (want, b"", 0))
 
-    def check(self, result, want):
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stdout, want)
+
+class WorkedExample(SmootherCase):
 
     def test_without_error_column(self):
         rows = datarows(WORKEDPOS, WORKEDLR)
         for sf in range(1, 6):
             with self.subTest(smoothfunc=sf):
                 added = zip(WORKEDMEAN[sf].split(), WORKEDERROR[sf].split())
-                self.check(run(options(sf, 200), table(HEADER, rows)),
+                self.check(options(sf, 200), table(HEADER, rows),
                            expected(HEADER, rows, sf, added))
 
     def test_with_error_column(self):
@@ -102,7 +93,7 @@ class WorkedExample(unittest.TestCase):
         for sf in WORKEDDLRERROR:
             with self.subTest(smoothfunc=sf):
                 added = zip(WORKEDMEAN[sf].split(), WORKEDDLRERROR[sf].split())
-                self.check(run(options(sf, 200), table(ERRHEADER, rows)),
+                self.check(options(sf, 200), table(ERRHEADER, rows),
                            expected(ERRHEADER, rows, sf, added))
 
     def test_error_column_keeps_means(self):
@@ -111,9 +102,10 @@ class WorkedExample(unittest.TestCase):
         rows = datarows(WORKEDPOS, WORKEDLR, WORKEDDLR)
         for sf in range(1, 6):
             with self.subTest(smoothfunc=sf):
-                result = run(options(sf, 200), table(ERRHEADER, rows))
-                self.assertEqual(result.returncode, 0)
-                lines = result.stdout.split(b"\r\n")
+                result = self.run_program(options(sf, 200),
+                                          table(ERRHEADER, rows))
+                self.assertEqual(result.status, 0)
+                lines = result.out.split(b"\r\n")
                 self.assertEqual(lines[0], ERRHEADER +
                                  b"\tA_smoothed%d\tA_error" % sf)
                 self.assertEqual(lines[-1], b"")
@@ -121,14 +113,7 @@ class WorkedExample(unittest.TestCase):
                 self.assertEqual(means, WORKEDMEAN[sf].split())
 
 
-class SmallTables(unittest.TestCase):
-
-    def check(self, args, stdin, want):
-        result = run(args, stdin)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stdout, want)
-
+class SmallTables(SmootherCase):
     def test_three_row_boxcar(self):
         rows = datarows([b"100", b"200", b"300"], [b"0.5", b"1.0", b"-0.25"])
         added = [(b"0.75000", b"0.08485"), (b"0.41667", b"0.06928"),
