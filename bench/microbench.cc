@@ -119,7 +119,7 @@ static void BM_KernelPlain(benchmark::State& state) {
   options opt = heavyoptions(static_cast<int>(state.range(0)));
   for (auto _ : state)
     for (int k = 0; k < tab->nLR; ++k)
-      smoothcolumn(opt.smoothfunc, opt, tab->pos, tab->LR[k], tab->dLR[k],
+      smoothcolumn(opt, tab->pos, tab->LR[k], tab->dLR[k],
                    tab->LRout[k], tab->dLRout[k], tab->nrows);
 }
 BENCHMARK(BM_KernelPlain)->DenseRange(1, 5)->Iterations(1)->Unit(
@@ -130,7 +130,7 @@ static void BM_KernelTable(benchmark::State& state) {
   table* tab = heavytable();
   options opt = heavyoptions(static_cast<int>(state.range(0)));
   for (auto _ : state)
-    smoothtable(opt.smoothfunc, opt, tab);
+    smoothtable(opt, tab);
 }
 BENCHMARK(BM_KernelTable)->DenseRange(1, 5)->Iterations(3)->Unit(
     benchmark::kSecond);

@@ -79,7 +79,7 @@ static int filloutputs(const diag& dg, const options& opt, table* tab) {
     }
   }
   // The window smoothers work on all columns at once.
-  smoothtable(opt.smoothfunc, opt, tab);
+  smoothtable(opt, tab);
   return 0;
 }
 

@@ -1,14 +1,18 @@
 #include "smoother/smoothers.h"
 
+#include <sched.h>
+
+#include <barrier>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 // Every weight and sum below is written as the exact expression whose bits
 // the program prints: evaluated in double, left to right, never contracted
-// into fused multiply-adds (the build passes -ffp-contract=off). A faster
-// kernel must reproduce these bits, so this file stays the plain reference.
+// into fused multiply-adds (the build passes -ffp-contract=off). The fast
+// kernel further down must reproduce the bits of smoothcolumn, which stays
+// the plain reference.
 
 namespace {
 
@@ -25,7 +29,8 @@ struct sums {
 // per unit of winsize (about 0.8536), where its weight falls to 0.
 static double triangleslope() { return 4.0 - 2.0 * std::sqrt(2.0); }
 
-std::uint32_t reachof(int smoothfunc, int winsize) {
+// The greatest distance a scan still takes, winsize read as unsigned.
+static std::uint32_t reachof(int smoothfunc, int winsize) {
   const std::uint32_t uw = static_cast<std::uint32_t>(winsize);
   switch (smoothfunc) {
     case 1:
@@ -43,7 +48,8 @@ std::uint32_t reachof(int smoothfunc, int winsize) {
   return 0;
 }
 
-double weightof(int smoothfunc, std::uint32_t d, int winsize) {
+// The weight of a neighbour at unsigned distance d.
+static double weightof(int smoothfunc, std::uint32_t d, int winsize) {
   if (smoothfunc == 1)
     return 1.0;  // never divides, so winsize 0 still averages
   // Distance in units of winsize; winsize 0 makes it 0 / 0 at distance 0.
@@ -65,10 +71,11 @@ double weightof(int smoothfunc, std::uint32_t d, int winsize) {
   return 0;
 }
 
-void window(const std::int32_t* pos, int n, int i, std::uint32_t reach,
-            int* first, int* last) {
-  // Positions are compared as unsigned 32-bit differences from pos[i], so a
-  // row on the wrong side of pos[i] is a huge distance and ends its scan.
+// Sets *first and *last to the rows that row i's window takes. Positions
+// are compared as unsigned 32-bit differences from pos[i], so a row on the
+// wrong side of pos[i] is a huge distance and ends its scan.
+static void window(const std::int32_t* pos, int n, int i, std::uint32_t reach,
+                   int* first, int* last) {
   const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
   int j = i - 1;
   while (j >= 0 && here - static_cast<std::uint32_t>(pos[j]) <= reach)
@@ -94,12 +101,13 @@ static void take(const options& opt, double w, const double* LR,
     acc->V += w * opt.stddev * opt.stddev;
 }
 
-void smoothcolumn(int smoothfunc, const options& opt, const std::int32_t* pos,
+void smoothcolumn(const options& opt, const std::int32_t* pos,
                   const double* LR, const double* dLR, double* LRout,
                   double* dLRout, int n) {
-  if (smoothfunc < 1 || smoothfunc > 5)
+  const int f = opt.smoothfunc;
+  if (f < 1 || f > 5)
     return;
-  const std::uint32_t reach = reachof(smoothfunc, opt.winsize);
+  const std::uint32_t reach = reachof(f, opt.winsize);
   for (int i = 0; i < n; i++) {
     int first;
     int last;
@@ -110,11 +118,11 @@ void smoothcolumn(int smoothfunc, const options& opt, const std::int32_t* pos,
     // rows nearest first, then the forward scan's from row i itself.
     for (int j = i - 1; j >= first; j--) {
       const std::uint32_t d = here - static_cast<std::uint32_t>(pos[j]);
-      take(opt, weightof(smoothfunc, d, opt.winsize), LR, dLR, j, &acc);
+      take(opt, weightof(f, d, opt.winsize), LR, dLR, j, &acc);
     }
     for (int j = i; j <= last; j++) {
       const std::uint32_t d = static_cast<std::uint32_t>(pos[j]) - here;
-      take(opt, weightof(smoothfunc, d, opt.winsize), LR, dLR, j, &acc);
+      take(opt, weightof(f, d, opt.winsize), LR, dLR, j, &acc);
     }
     LRout[i] = acc.S / acc.W;
     if (opt.outopt == 2)
@@ -122,28 +130,125 @@ void smoothcolumn(int smoothfunc, const options& opt, const std::int32_t* pos,
   }
 }
 
-// Weights by distance, so that a distance met again (on a regular grid of
-// positions, nearly every one) costs a lookup instead of an exp. The weight
-// is a pure function of the distance, so the bits are the same either way.
+// The fast kernel. It takes each row's window and weights once for all
+// columns, sums the columns side by side in vector lanes, and splits the
+// rows among threads. Each column's sum is still one chain of additions in
+// the order above, so neither the lanes nor the threads change a bit.
+
+constexpr int maxthreads = 64;   // threads beyond this share no more work
+constexpr int cacheslots = 4096;  // weights remembered per thread
+
+// Below this many table cells (rows times data columns) starting a thread
+// costs more than the rows it takes over save.
+constexpr long minthreadcells = 20000;
+
 namespace {
-struct weightcache {
-  static constexpr int size = 4096;
-  std::uint32_t distance[size];
-  double weight[size];
-  bool used[size];
+
+// One thread's scratch. A row's weights are kept, backward terms first, for
+// every column's sums; the weight cache spares an exp for a distance met
+// again (on a regular grid of positions, nearly every one), and since a
+// weight is a pure function of its distance the bits are the same either
+// way.
+struct scratch {
+  double weight[maxrows];  // a window holds at most every row
+  double square[maxrows];  // weight squared: the factor of an error term
+  std::uint32_t distance[cacheslots];
+  double cached[cacheslots];
+  bool used[cacheslots];
 };
+
+// What every thread reads in one call.
+struct job {
+  const options* opt;
+  table* tab;
+  int n;
+  int ncols;
+  int nerr;
+  int witherr[maxcols];  // the columns that have an error column
+  bool errors;           // outopt 2
+  bool withstddev;       // some column's errors come from stddev
+  std::uint32_t reach;
+};
+
+// Row i's window: its length each way, and the sums that are the same for
+// every column.
+struct rowwindow {
+  int nback;
+  int nfwd;
+  double W;
+  double Vstddev;  // the error sum of a column without an error column
+};
+
 }  // namespace
 
-static double cachedweight(weightcache* cache, int smoothfunc,
-                           std::uint32_t d, int winsize) {
+// The LR and dLR values row by row, so that the columns of one row lie side
+// by side for the vector lanes. Static like the table store, so that this
+// kernel never lacks memory.
+static double values[static_cast<std::size_t>(maxrows) * maxcols];
+static double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
+static scratch threadscratch[maxthreads];
+
+static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
+                           int winsize) {
   std::uint32_t slot = (d * 2654435761u) >> 20;
-  if (cache->used[slot] && cache->distance[slot] == d)
-    return cache->weight[slot];
+  if (s->used[slot] && s->distance[slot] == d)
+    return s->cached[slot];
   double w = weightof(smoothfunc, d, winsize);
-  cache->used[slot] = true;
-  cache->distance[slot] = d;
-  cache->weight[slot] = w;
+  s->used[slot] = true;
+  s->distance[slot] = d;
+  s->cached[slot] = w;
   return w;
+}
+
+// Copies rows [from, to) of the LR and dLR columns into the row-major
+// blocks.
+static void gather(const job& jb, int from, int to) {
+  const table* tab = jb.tab;
+  for (int r = from; r < to; ++r) {
+    double* row = values + static_cast<std::ptrdiff_t>(r) * jb.ncols;
+    for (int k = 0; k < jb.ncols; ++k)
+      row[k] = tab->LR[k][r];
+    double* errrow = errvalues + static_cast<std::ptrdiff_t>(r) * jb.nerr;
+    for (int e = 0; e < jb.nerr; ++e)
+      errrow[e] = tab->dLR[jb.witherr[e]][r];
+  }
+}
+
+// Records the t-th weight of a window and adds it to the sums every column
+// shares.
+static inline void takeweight(const job& jb, scratch* s, std::uint32_t d,
+                              int t, rowwindow* win) {
+  const options& opt = *jb.opt;
+  const double w = cachedweight(s, opt.smoothfunc, d, opt.winsize);
+  s->weight[t] = w;
+  win->W += w;
+  if (jb.errors)
+    s->square[t] = w * w;
+  if (jb.withstddev)
+    win->Vstddev += w * opt.stddev * opt.stddev;
+}
+
+// Scans row i's window, backward then forward, and finds its weights on
+// the way, in the order the sums take them.
+static void findweights(const job& jb, int i, scratch* s, rowwindow* win) {
+  const std::int32_t* pos = jb.tab->pos;
+  const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
+  *win = rowwindow{0, 0, 0, 0};
+  int t = 0;
+  for (int j = i - 1; j >= 0; --j) {
+    const std::uint32_t d = here - static_cast<std::uint32_t>(pos[j]);
+    if (d > jb.reach)
+      break;
+    takeweight(jb, s, d, t++, win);
+  }
+  win->nback = t;
+  for (int j = i; j < jb.n; ++j) {
+    const std::uint32_t d = static_cast<std::uint32_t>(pos[j]) - here;
+    if (d > jb.reach)
+      break;
+    takeweight(jb, s, d, t++, win);
+  }
+  win->nfwd = t - win->nback;
 }
 
 // Eight doubles that are added and multiplied lane by lane, each lane
@@ -151,6 +256,7 @@ static double cachedweight(weightcache* cache, int smoothfunc,
 // multiply-adds), so a lane's sum takes its terms in the same order and
 // gives the same bits as the plain evaluation.
 typedef double lanes __attribute__((vector_size(64)));
+constexpr int nlanes = 8;
 
 // The summing loop is built for the widest vector unit the machine has,
 // chosen when the program starts; the portable build has only the generic
@@ -161,23 +267,21 @@ typedef double lanes __attribute__((vector_size(64)));
 #else
 #define widestlanes __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
-constexpr int nlanes = 8;
 
 // Adds the window's terms to the sums of nvec * nlanes columns from column
 // c0 on: factor[t] * value, or factor[t] * value * value when squared, the
 // terms in their fixed order (rows i-1 down to i-nback, then rows i up to
-// i+nfwd-1). Different columns go side by side; each column's own sum is
-// still one chain of additions in term order.
+// i+nfwd-1). Several vectors keep several chains of additions in flight.
 template <int nvec, bool squared>
 static inline __attribute__((always_inline)) void
-sumlanes(const double* values, std::ptrdiff_t stride, int c0, int i, int nback,
-         int nfwd, const double* factor, double* sums) {
+sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
+         int nback, int nfwd, const double* factor, double* sums) {
   lanes acc[nvec] = {};
-  const double* row = values + (i - 1) * stride + c0;
+  const double* row = block + (i - 1) * stride + c0;
   const double* f = factor;
   for (int t = 0; t < nback + nfwd; ++t, ++f) {
     if (t == nback)
-      row = values + i * stride + c0;
+      row = block + i * stride + c0;
     for (int v = 0; v < nvec; ++v) {
       lanes x;
       std::memcpy(&x, row + v * nlanes, sizeof x);
@@ -188,124 +292,115 @@ sumlanes(const double* values, std::ptrdiff_t stride, int c0, int i, int nback,
   std::memcpy(sums + c0, acc, sizeof acc);
 }
 
-// Sets sums[c] for every column c of the row-major values (ncols per row)
+// Sets sums[c] for every column c of the row-major block (ncols per row)
 // to the sum over row i's window of factor[t] * value (or factor[t] *
 // value * value when squared).
 template <bool squared>
-widestlanes static void sumterms(const double* values, int ncols, int i,
+widestlanes static void sumterms(const double* block, int ncols, int i,
                                  int nback, int nfwd, const double* factor,
                                  double* sums) {
   const std::ptrdiff_t stride = ncols;
   int c0 = 0;
   for (; c0 + 4 * nlanes <= ncols; c0 += 4 * nlanes)
-    sumlanes<4, squared>(values, stride, c0, i, nback, nfwd, factor, sums);
+    sumlanes<4, squared>(block, stride, c0, i, nback, nfwd, factor, sums);
   for (; c0 + nlanes <= ncols; c0 += nlanes)
-    sumlanes<1, squared>(values, stride, c0, i, nback, nfwd, factor, sums);
+    sumlanes<1, squared>(block, stride, c0, i, nback, nfwd, factor, sums);
   for (int c = c0; c < ncols; ++c) {
     double acc = 0;
     const double* f = factor;
     for (int t = 0; t < nback; ++t, ++f) {
-      double x = values[(i - 1 - t) * stride + c];
+      double x = block[(i - 1 - t) * stride + c];
       acc += squared ? *f * x * x : *f * x;
     }
     for (int t = 0; t < nfwd; ++t, ++f) {
-      double x = values[(i + t) * stride + c];
+      double x = block[(i + t) * stride + c];
       acc += squared ? *f * x * x : *f * x;
     }
     sums[c] = acc;
   }
 }
 
-// Copies the columns of cols into one row-major block of n rows.
-static void interleave(double* const* cols, const int* which, int ncols, int n,
-                       double* block) {
-  for (int r = 0; r < n; ++r)
-    for (int c = 0; c < ncols; ++c)
-      block[static_cast<std::ptrdiff_t>(r) * ncols + c] = cols[which[c]][r];
+// Sums row i's window in every column and stores its means and errors.
+static void sumrow(const job& jb, int i, const scratch* s,
+                   const rowwindow& win) {
+  table* tab = jb.tab;
+  double S[maxcols];
+  sumterms<false>(values, jb.ncols, i, win.nback, win.nfwd, s->weight, S);
+  for (int k = 0; k < jb.ncols; ++k)
+    tab->LRout[k][i] = S[k] / win.W;
+  if (!jb.errors)
+    return;
+  // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
+  // formed once per row.
+  double V[maxcols];
+  sumterms<true>(errvalues, jb.nerr, i, win.nback, win.nfwd, s->square, V);
+  for (int k = 0, e = 0; k < jb.ncols; ++k) {
+    const bool own = e < jb.nerr && jb.witherr[e] == k;
+    tab->dLRout[k][i] = std::sqrt(own ? V[e++] : win.Vstddev) / win.W;
+  }
 }
 
-void smoothtable(int smoothfunc, const options& opt, table* tab) {
-  const int n = tab->nrows;
-  const int ncols = tab->nLR;
-  if (n <= 0 || ncols == 0 || smoothfunc < 1 || smoothfunc > 5)
-    return;
-  const bool errors = opt.outopt == 2;
-  int all[maxcols];
-  int witherr[maxcols];  // the columns that have an error column
-  int nerr = 0;
-  for (int k = 0; k < ncols; ++k) {
-    all[k] = k;
-    if (errors && tab->dLR[k])
-      witherr[nerr++] = k;
+// One thread's share: gathers its rows, waits until every thread has, then
+// smooths its rows with its own scratch.
+static void smoothrows(const job& jb, int from, int to, scratch* s,
+                       std::barrier<>* gathered) {
+  gather(jb, from, to);
+  gathered->arrive_and_wait();
+  // The weights depend on the function and winsize of this call.
+  std::memset(s->used, 0, sizeof s->used);
+  rowwindow win;
+  for (int i = from; i < to; ++i) {
+    findweights(jb, i, s, &win);
+    sumrow(jb, i, s, win);
   }
-  const bool withstddev = errors && nerr < ncols;
+}
 
-  // Scratch for this call only: the values row by row, and one row's
-  // weights and squared weights (a window holds at most every row). The
-  // error block gets one spare double, so that no error columns is not
-  // mistaken for a failed reservation.
-  const std::size_t rows = static_cast<std::size_t>(n);
-  auto* values =
-      static_cast<double*>(std::malloc(rows * ncols * sizeof(double)));
-  auto* errvalues =
-      static_cast<double*>(std::malloc((rows * nerr + 1) * sizeof(double)));
-  auto* weight = static_cast<double*>(std::malloc(rows * sizeof(double)));
-  auto* square = static_cast<double*>(std::malloc(rows * sizeof(double)));
-  auto* cache = static_cast<weightcache*>(std::calloc(1, sizeof(weightcache)));
-  if (!values || !errvalues || !weight || !square || !cache) {
-    // Short of memory the plain evaluation gives the same bits, slower.
-    for (int k = 0; k < ncols; ++k)
-      smoothcolumn(smoothfunc, opt, tab->pos, tab->LR[k], tab->dLR[k],
-                   tab->LRout[k], tab->dLRout[k], n);
-  } else {
-    interleave(tab->LR, all, ncols, n, values);
-    interleave(tab->dLR, witherr, nerr, n, errvalues);
-    const std::uint32_t reach = reachof(smoothfunc, opt.winsize);
-    const std::int32_t* pos = tab->pos;
-    double S[maxcols];
-    double V[maxcols];
-    for (int i = 0; i < n; ++i) {
-      int first;
-      int last;
-      window(pos, n, i, reach, &first, &last);
-      const int nback = i - first;
-      const int nfwd = last - i + 1;
-      const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
-      int t = 0;
-      for (int j = i - 1; j >= first; --j)
-        weight[t++] = cachedweight(cache, smoothfunc,
-                                   here - static_cast<std::uint32_t>(pos[j]),
-                                   opt.winsize);
-      for (int j = i; j <= last; ++j)
-        weight[t++] = cachedweight(cache, smoothfunc,
-                                   static_cast<std::uint32_t>(pos[j]) - here,
-                                   opt.winsize);
-      double W = 0;
-      for (t = 0; t < nback + nfwd; ++t)
-        W += weight[t];
-      sumterms<false>(values, ncols, i, nback, nfwd, weight, S);
-      for (int k = 0; k < ncols; ++k)
-        tab->LRout[k][i] = S[k] / W;
-      if (!errors)
-        continue;
-      // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can
-      // be formed once per row.
-      for (t = 0; t < nback + nfwd; ++t)
-        square[t] = weight[t] * weight[t];
-      sumterms<true>(errvalues, nerr, i, nback, nfwd, square, V);
-      double Vstddev = 0;
-      if (withstddev)
-        for (t = 0; t < nback + nfwd; ++t)
-          Vstddev += weight[t] * opt.stddev * opt.stddev;
-      for (int k = 0, e = 0; k < ncols; ++k) {
-        bool own = e < nerr && witherr[e] == k;
-        tab->dLRout[k][i] = std::sqrt(own ? V[e++] : Vstddev) / W;
-      }
-    }
-  }
-  std::free(values);
-  std::free(errvalues);
-  std::free(weight);
-  std::free(square);
-  std::free(cache);
+void smoothtable(const options& opt, table* tab, int nthreads) {
+  const int n = tab->nrows;
+  if (n <= 0 || tab->nLR == 0 || opt.smoothfunc < 1 || opt.smoothfunc > 5)
+    return;
+  job jb;
+  jb.opt = &opt;
+  jb.tab = tab;
+  jb.n = n;
+  jb.ncols = tab->nLR;
+  jb.errors = opt.outopt == 2;
+  jb.nerr = 0;
+  for (int k = 0; k < jb.ncols; ++k)
+    if (jb.errors && tab->dLR[k])
+      jb.witherr[jb.nerr++] = k;
+  jb.withstddev = jb.errors && jb.nerr < jb.ncols;
+  jb.reach = reachof(opt.smoothfunc, opt.winsize);
+
+  if (nthreads > maxthreads)
+    nthreads = maxthreads;
+  if (nthreads > n)
+    nthreads = n;
+  if (nthreads < 1)
+    nthreads = 1;
+  std::barrier<> gathered(nthreads);
+  std::thread threads[maxthreads];
+  // Thread t takes rows [n t / nthreads, n (t + 1) / nthreads); the caller
+  // takes the first share itself.
+  for (int t = 1; t < nthreads; ++t)
+    threads[t] = std::thread(smoothrows, std::cref(jb), n * t / nthreads,
+                             n * (t + 1) / nthreads, &threadscratch[t],
+                             &gathered);
+  smoothrows(jb, 0, n / nthreads, &threadscratch[0], &gathered);
+  for (int t = 1; t < nthreads; ++t)
+    threads[t].join();
+}
+
+// The cores this process may run on, or 1 when that cannot be learnt.
+static int usablecores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0)
+    return 1;
+  const int count = CPU_COUNT(&set);
+  return count > 0 ? count : 1;
+}
+
+void smoothtable(const options& opt, table* tab) {
+  const long cells = static_cast<long>(tab->nrows) * tab->nLR;
+  smoothtable(opt, tab, cells < minthreadcells ? 1 : usablecores());
 }
