@@ -5,11 +5,13 @@ int copytext(textin* in, textout* out) {
   // call after it puts them on a terminal at once, while a file or a pipe
   // goes on collecting its 4096-byte block.
   long got;
-  while ((got = textfill(in)) > 0) {
+  while ((got = textfill(in)) > 0 && !out->failed && !out->gone) {
     textwrite(out, in->buf + in->start, static_cast<std::size_t>(got));
     in->start = in->end;
     textendcall(out);
   }
   textflush(out);
-  return got < 0 ? -1 : 0;
+  if (out->gone)
+    return 0;
+  return (got < 0 || out->failed) ? -1 : 0;
 }

@@ -4,7 +4,7 @@
 
 #include "textio/textio.h"
 
-// Copies in to out until in ends, then writes out what out still holds;
-// failed writes are lost and do not stop the copy. Returns 0 after a
-// complete copy, -1 when a read failed (what came before it is copied).
+// Copies in to out until in ends, then writes out what out still holds.
+// Returns 0 after a complete copy or when out's reader has gone (the copy
+// stops at once), -1 when a read or a write failed.
 int copytext(textin* in, textout* out);

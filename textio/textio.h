@@ -12,7 +12,7 @@ constexpr unsigned char ctrlz = 0x1A;
 // not yet taken; a reader takes them by advancing start.
 struct textin {
   int fd = -1;
-  bool device = false;     // a character device: Ctrl-Z ends only its read
+  bool terminal = false;   // Ctrl-Z ends only the read that holds it
   bool ended = false;      // no further read will be made
   bool failed = false;     // a read failed (not end of input)
   bool pendingcr = false;  // a block ended in CR; its LF may come next
@@ -24,36 +24,35 @@ struct textin {
 };
 
 // A stream being written. Up to blocksize bytes are collected (counted
-// before translation) and go out when the block is full, on textflush and
-// on textclose; a character device gets each call's bytes at textendcall.
+// before translation) and go out when the block is full and on textflush;
+// a terminal gets each call's bytes at textendcall. Once a write has
+// failed, or the reader has gone, nothing more is written.
 struct textout {
   int fd = -1;
-  bool device = false;
-  bool failed = false;          // some write failed; bytes were lost
+  bool terminal = false;
+  bool failed = false;          // a write failed: bytes were lost
+  bool gone = false;            // the reader went away (a broken pipe)
   std::size_t count = 0;        // bytes collected, before translation
   std::size_t len = 0;          // bytes in buf, after translation
   unsigned char buf[2 * blocksize];
 };
 
-// Sets in up to read descriptor fd, which fstat classifies.
+// Sets in up to read descriptor fd.
 void textinopen(textin* in, int fd);
 
 // Makes translated bytes available in in->buf[start..end) when none are.
 // Returns how many are available, 0 at end of input, -1 when a read failed.
 long textfill(textin* in);
 
-// Sets out up to write descriptor fd, which fstat classifies.
+// Sets out up to write descriptor fd.
 void textoutopen(textout* out, int fd);
 
 // Appends n bytes to out, each LF as CR LF; full blocks are written.
 void textwrite(textout* out, const void* data, std::size_t n);
 
-// Ends one call's output: a character device is written to at once.
+// Ends one call's output: a terminal is written to at once.
 void textendcall(textout* out);
 
-// Writes out whatever out has collected.
+// Writes out whatever out has collected; out->failed and out->gone tell
+// whether it arrived.
 void textflush(textout* out);
-
-// Flushes out and closes its descriptor. Returns 0, or -1 when any write
-// or the close failed.
-int textclose(textout* out);
