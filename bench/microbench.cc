@@ -8,7 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "smoother/numbers.h"
-#include "smoother/reader.h"
+#include "smoother/lines.h"
 #include "smoother/smoothers.h"
 
 static std::vector<std::string> logratios(int n) {

@@ -11,7 +11,7 @@ void say(const diag& dg, std::initializer_list<std::string_view> parts) {
   textendcall(dg.err);
 }
 
-decimal::decimal(int value) {
+decimal::decimal(long long value) {
   auto r = std::to_chars(text, text + sizeof text, value);
   len = static_cast<std::size_t>(r.ptr - text);
 }

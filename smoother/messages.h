@@ -15,10 +15,10 @@ struct diag {
 // Writes one message: the program name, ": ", the parts and a line end.
 void say(const diag& dg, std::initializer_list<std::string_view> parts);
 
-// A decimal rendering of an int, to pass as one of say's parts.
+// A decimal rendering of an integer, to pass as one of say's parts.
 struct decimal {
-  explicit decimal(int value);
+  explicit decimal(long long value);
   operator std::string_view() const { return {text, len}; }
-  char text[12];
+  char text[21];
   std::size_t len;
 };

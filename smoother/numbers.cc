@@ -11,7 +11,7 @@ bool isblankbyte(unsigned char c) {
 
 static bool isdigitbyte(unsigned char c) { return c >= '0' && c <= '9'; }
 
-std::int32_t readint(std::string_view text) {
+std::int32_t readint(std::string_view text, bool* whole) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n && isblankbyte(text[i]))
@@ -19,9 +19,12 @@ std::int32_t readint(std::string_view text) {
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-'))
     negative = text[i++] == '-';
+  const std::size_t first = i;
   std::uint32_t value = 0;
   for (; i < n && isdigitbyte(text[i]); ++i)
     value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  if (whole)
+    *whole = i > first && i == n;
   if (negative)
     value = 0u - value;
   return static_cast<std::int32_t>(value);
@@ -60,36 +63,48 @@ static std::size_t keepdigits(const char* first, const char* last, char* buf,
   return len;
 }
 
-double readnumber(std::string_view text) {
-  const char* p = text.data();
-  const char* end = p + text.size();
+namespace {
+
+// What the grammar of a floating-point number accepts from a text: the
+// digits with their point, and the power of ten they are scaled by.
+struct decimalspan {
+  bool negative = false;
+  const char* first = nullptr;     // the first digit
+  const char* digitsend = nullptr; // past the last digit of the mantissa
+  std::uint64_t mantissa = 0;      // all digits, when there are few enough
+  long ndigits = 0;
+  long power = 0;                  // the exponent less the fraction digits
+  const char* end = nullptr;       // past the last character taken
+};
+
+}  // namespace
+
+// Scans the number at the start of [p, end): white space, sign, digits with
+// an optional point, and an exponent only where digits follow its letter
+// and sign. The mantissa wraps when there are too many digits for it, and
+// is then not used.
+static decimalspan scandecimal(const char* p, const char* end) {
+  decimalspan s;
   while (p < end && isblankbyte(*p))
     ++p;
-  bool negative = false;
   if (p < end && (*p == '+' || *p == '-'))
-    negative = *p++ == '-';
-
-  // Scan the grammar first; only the span it accepts is converted. The
-  // mantissa wraps when there are too many digits for it, and is then not
-  // used.
-  const char* first = p;
-  std::uint64_t mantissa = 0;
-  for (; p < end && isdigitbyte(*p); ++p)
-    mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
-  long ndigits = p - first;
+    s.negative = *p++ == '-';
+  s.first = p;
   long fracdigits = 0;
-  if (p < end && *p == '.') {
-    const char* fraction = ++p;
-    for (; p < end && isdigitbyte(*p); ++p)
-      mantissa = mantissa * 10 + static_cast<unsigned char>(*p - '0');
-    fracdigits = p - fraction;
-    ndigits += fracdigits;
+  for (bool point = false; p < end; ++p) {
+    if (*p == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!isdigitbyte(*p))
+      break;
+    s.mantissa = s.mantissa * 10 + static_cast<unsigned char>(*p - '0');
+    ++s.ndigits;
+    fracdigits += point;
   }
-  if (ndigits == 0)
-    return 0.0;
-  const char* mantissaend = p;
-
-  // An exponent counts only when digits follow its letter and sign.
+  s.digitsend = s.end = p;
+  if (s.ndigits == 0)
+    return s;
   long exponent = 0;
   if (p < end && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
     const char* q = p + 1;
@@ -102,33 +117,51 @@ double readnumber(std::string_view text) {
           exponent = exponent * 10 + (*q - '0');
       if (expnegative)
         exponent = -exponent;
+      s.end = q;
     }
   }
+  s.power = exponent - fracdigits;
+  return s;
+}
 
+// Converts a scanned number of many digits or a large power, which the
+// exact fast path cannot take, through std::from_chars.
+static double convertlong(const decimalspan& s) {
+  // std::from_chars takes no d exponent and no sign of ours: hand it the
+  // significant digits and the power of ten they take.
+  char buf[2048];
+  long scale = s.power;
+  std::size_t len = keepdigits(s.first, s.digitsend, buf, &scale);
+  // The digits d1..dn times 10^scale are 0.d1..dn times 10^(n + scale);
+  // beyond the range of a double that power decides infinity or zero.
+  long magnitude = static_cast<long>(len) + scale;
+  buf[len++] = 'e';
+  auto r = std::to_chars(buf + len, buf + sizeof buf, scale);
+  len = static_cast<std::size_t>(r.ptr - buf);
   double value;
-  long power = exponent - fracdigits;
-  if (ndigits <= 15 && power >= -22 && power <= 22) {
+  if (std::from_chars(buf, buf + len, value).ec ==
+      std::errc::result_out_of_range)
+    value = magnitude > 0 ? HUGE_VAL : 0.0;
+  return value;
+}
+
+double readnumber(std::string_view text, bool* whole) {
+  const char* end = text.data() + text.size();
+  decimalspan s = scandecimal(text.data(), end);
+  if (whole)
+    *whole = s.ndigits > 0 && s.end == end;
+  if (s.ndigits == 0)
+    return 0.0;
+  double value;
+  if (s.ndigits <= 15 && s.power >= -22 && s.power <= 22) {
     // Both the mantissa and the power of ten are exact doubles, so a single
     // multiplication or division rounds correctly.
-    double m = static_cast<double>(mantissa);
-    value = power < 0 ? m / exactpowers[-power] : m * exactpowers[power];
+    double m = static_cast<double>(s.mantissa);
+    value = s.power < 0 ? m / exactpowers[-s.power] : m * exactpowers[s.power];
   } else {
-    // std::from_chars takes no d exponent and no sign of ours: hand it the
-    // significant digits and the power of ten they take.
-    char buf[2048];
-    long scale = power;
-    std::size_t len = keepdigits(first, mantissaend, buf, &scale);
-    // The digits d1..dn times 10^scale are 0.d1..dn times 10^(n + scale);
-    // beyond the range of a double that power decides infinity or zero.
-    long magnitude = static_cast<long>(len) + scale;
-    buf[len++] = 'e';
-    auto r = std::to_chars(buf + len, buf + sizeof buf, scale);
-    len = static_cast<std::size_t>(r.ptr - buf);
-    if (std::from_chars(buf, buf + len, value).ec ==
-        std::errc::result_out_of_range)
-      value = magnitude > 0 ? HUGE_VAL : 0.0;
+    value = convertlong(s);
   }
-  return negative ? -value : value;
+  return s.negative ? -value : value;
 }
 
 // Prints |v| (nonzero, finite) by the exact rule: its decimal form to 17

@@ -12,13 +12,17 @@ bool isblankbyte(unsigned char c);
 
 // Reads a decimal integer from the start of text: white space, one optional
 // sign, then digits accumulated with 32-bit wrap-around. No digits give 0.
-std::int32_t readint(std::string_view text);
+// When whole is given, it tells whether text is one such number and
+// nothing else.
+std::int32_t readint(std::string_view text, bool* whole = nullptr);
 
 // Reads a floating-point number from the start of text: white space, one
 // optional sign, digits with an optional point, then an optional exponent
 // (e, E, d or D) that counts only with digits. No digits give 0; a value
 // beyond a double's range gives an infinity of its sign, one too small 0.
-double readnumber(std::string_view text);
+// When whole is given, it tells whether text is one such number and
+// nothing else.
+double readnumber(std::string_view text, bool* whole = nullptr);
 
 // Room needed by formatvalue: the largest double has 309 integer digits.
 constexpr int maxformatted = 320;

@@ -1,59 +1,9 @@
 #include "smoother/reader.h"
 
 #include <cstdlib>
-#include <cstring>
 
-#include "smoother/main.h"
+#include "smoother/lines.h"
 #include "smoother/numbers.h"
-
-long readpiece(textin* in, char* piece) {
-  std::size_t have = 0;
-  while (have < maxpiece) {
-    long avail = textfill(in);
-    if (avail < 0)
-      return -1;
-    if (avail == 0)
-      break;
-    std::size_t take = static_cast<std::size_t>(avail);
-    if (take > maxpiece - have)
-      take = maxpiece - have;
-    const unsigned char* from = in->buf + in->start;
-    const void* lf = std::memchr(from, '\n', take);
-    if (lf)
-      take = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) -
-                                      from) + 1;
-    std::memcpy(piece + have, from, take);
-    have += take;
-    in->start += take;
-    if (lf)
-      break;
-  }
-  return static_cast<long>(have);
-}
-
-int splitfields(std::string_view piece, std::string_view* fields) {
-  const char* text = piece.data();
-  const char* end = text + piece.size();
-  bool lineend = end > text && end[-1] == '\n';
-  if (lineend)
-    --end;
-  // Fields are short, so a plain scan beats a library search per field.
-  int n = 0;
-  const char* from = text;
-  for (const char* p = text; n < maxfields; ++p) {
-    if (p == end) {
-      if (lineend)
-        fields[n++] =
-            std::string_view(from, static_cast<std::size_t>(p - from));
-      break;
-    }
-    if (*p == '\t') {
-      fields[n++] = std::string_view(from, static_cast<std::size_t>(p - from));
-      from = p + 1;
-    }
-  }
-  return n;
-}
 
 bool iserrorname(std::string_view name) {
   static const char word[] = "error";
@@ -72,11 +22,30 @@ static double* reservevalues() {
   return static_cast<double*>(std::calloc(maxrows, sizeof(double)));
 }
 
+// Gives every field index from 4 on its role, walking the layout as each
+// line will be walked: a data field, then its error field if it has one,
+// and the next column only once the current one is complete.
+static void decideroles(table* tab) {
+  int k = 0;
+  for (int i = 4; i < maxfields; ++i) {
+    fieldrole& role = tab->role[i];
+    bool column = k < tab->nLR;
+    bool alone = column && tab->dLRcol[k] == 0;
+    if (column && i == tab->LRcol[k])
+      role = {fieldkind::data, k, alone};
+    else if (column && i == tab->dLRcol[k])
+      role = {fieldkind::error, k, true};
+    else
+      role = {fieldkind::stray, k, alone};
+    k += role.insert;
+  }
+}
+
 // Decides the role of every header field from index 4 on and reserves the
 // value arrays. Returns 0, or -1 after writing its message.
-static int readheader(const diag& dg, std::string_view header, table* tab) {
-  std::string_view fields[maxfields];
-  int nfields = splitfields(header, fields);
+static int readheader(const diag& dg, std::string_view header,
+                      const std::string_view* fields, int nfields,
+                      table* tab) {
   for (int i = 4; i < nfields; ++i) {
     if (iserrorname(fields[i])) {
       if (tab->nLR > 0) {
@@ -105,66 +74,86 @@ static int readheader(const diag& dg, std::string_view header, table* tab) {
     tab->LRcol[k] = i;
     tab->nLR = k + 1;
   }
+  decideroles(tab);
   return 0;
 }
 
 // Stores the position and values of data line n as row tab->nrows.
-static void readrow(const diag& dg, std::string_view line, int n, table* tab) {
-  std::string_view fields[maxfields];
-  int nfields = splitfields(line, fields);
+static void readrow(const diag& dg, const std::string_view* fields,
+                    int nfields, int n, table* tab) {
   int r = tab->nrows;
-  int k = 0;
-  for (int i = 0; i < nfields; ++i) {
-    if (i == 2) {
-      tab->pos[r] = readint(fields[i]);
-    } else if (i >= 4) {
-      if (k < tab->nLR && i == tab->LRcol[k]) {
-        tab->LR[k][r] = readnumber(fields[i]);
-        if (tab->dLRcol[k] == 0)
-          ++k;
-      } else if (k < tab->nLR && i == tab->dLRcol[k]) {
-        tab->dLR[k][r] = readnumber(fields[i]);
-        ++k;
-      } else {
-        say(dg, {"Counting error line ", decimal(n), " array ", decimal(k)});
-        break;
-      }
+  if (nfields > 2)
+    tab->pos[r] = readint(fields[2]);
+  for (int i = 4; i < nfields; ++i) {
+    const fieldrole& role = tab->role[i];
+    if (role.kind == fieldkind::stray) {
+      say(dg, {"Counting error line ", decimal(n), " array ",
+               decimal(role.col)});
+      return;
     }
+    double* values = role.kind == fieldkind::data ? tab->LR[role.col]
+                                                   : tab->dLR[role.col];
+    values[r] = readnumber(fields[i]);
   }
 }
 
-static int readfailed(const diag& dg) {
-  say(dg, {"Error reading standard input"});
-  return -1;
-}
-
-int readtable(const diag& dg, textin* in, textout* tmp, table* tab) {
-  char piece[maxpiece];
+// Reads input line lineno (the header is line 1) into piece. Returns its
+// length, 0 at end of input, or -1 after writing the message.
+static long readline(const diag& dg, textin* in, char* piece,
+                     long long lineno) {
   long len = readpiece(in, piece);
-  if (len < 0)
-    return readfailed(dg);
-  if (len > 0) {
-    std::string_view header(piece, static_cast<std::size_t>(len));
-    if (readheader(dg, header, tab) < 0)
-      return -1;
-    textwrite(tmp, piece, header.size());
-  }
-  for (int n = 0; len > 0 && n < maxrows; ++n) {
-    len = readpiece(in, piece);
-    if (len < 0)
-      return readfailed(dg);
-    if (len == 0)
-      break;
-    if (isblankbyte(static_cast<unsigned char>(piece[0])))
-      continue;
-    std::string_view line(piece, static_cast<std::size_t>(len));
-    readrow(dg, line, n, tab);
-    ++tab->nrows;
-    textwrite(tmp, piece, line.size());
-  }
-  if (textclose(tmp) < 0) {
-    say(dg, {"Error writing ", tmpname});
+  if (len < 0) {
+    say(dg, {"Error reading standard input"});
     return -1;
   }
-  return 0;
+  if (toolong(std::string_view(piece, static_cast<std::size_t>(len)))) {
+    say(dg, {"Input line ", decimal(lineno),
+             " is longer than 2046 characters"});
+    return -1;
+  }
+  return len;
+}
+
+// Splits input line lineno into fields. Returns how many, or -1 after
+// writing the message.
+static int readfields(const diag& dg, std::string_view line,
+                      std::string_view* fields, long long lineno) {
+  int nfields = splitfields(line, fields);
+  if (nfields < 0)
+    say(dg, {"Input line ", decimal(lineno), " has more than 132 fields"});
+  return nfields;
+}
+
+int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
+  char piece[maxpiece];
+  std::string_view fields[maxfields];
+  long len = readline(dg, in, piece, 1);
+  if (len <= 0)
+    return static_cast<int>(len);  // empty input: no header, no columns
+  std::string_view header(piece, static_cast<std::size_t>(len));
+  tab->header = true;
+  int nfields = readfields(dg, header, fields, 1);
+  if (nfields < 0 || readheader(dg, header, fields, nfields, tab) < 0)
+    return -1;
+  textwrite(copy, piece, header.size());
+  // Every line after the header counts, skipped ones too; past the limit
+  // only lines that would be skipped anyway may follow.
+  for (long long n = 0;; ++n) {
+    len = readline(dg, in, piece, n + 2);
+    if (len <= 0)
+      return static_cast<int>(len);
+    if (isblankbyte(static_cast<unsigned char>(piece[0])))
+      continue;
+    if (n >= maxrows) {
+      say(dg, {"More than 50000 lines after the header"});
+      return -1;
+    }
+    std::string_view line(piece, static_cast<std::size_t>(len));
+    nfields = readfields(dg, line, fields, n + 2);
+    if (nfields < 0)
+      return -1;
+    readrow(dg, fields, nfields, static_cast<int>(n), tab);
+    ++tab->nrows;
+    textwrite(copy, piece, line.size());
+  }
 }

@@ -5,7 +5,7 @@
 
 constexpr int maxrows = 50000;  // data lines read after the header
 constexpr int maxcols = 64;     // data columns
-constexpr int maxfields = 132;  // fields looked at in a line
+constexpr int maxfields = 132;  // fields a line may have
 
 // What the command line sets.
 struct options {
@@ -15,17 +15,33 @@ struct options {
   double stddev = 0.12;  // error of an LR value without an error column
 };
 
-// The whole table: column layout, inputs and outputs. There is one per run,
-// in static storage; its value arrays are heap blocks that are never freed.
-// A field index of 0 is "not set": no data or error column lies below 4.
+// What field i (from 4 on) is in every line. Lines are read against the
+// header's layout by position, so the role of a field index is the same in
+// each line and is decided once, from the header.
+enum class fieldkind : unsigned char {
+  data,   // the LR value of data column col
+  error,  // the dLR value of data column col
+  stray,  // not where the layout expects column col's next field
+};
+struct fieldrole {
+  fieldkind kind;
+  int col;
+  bool insert;  // column col's new fields are written after this field
+};
+
+// The whole table: column layout, inputs and outputs. There is one per run;
+// its value arrays are heap blocks that are never freed. A field index of 0
+// is "not set": no data or error column lies below 4.
 struct table {
   std::int32_t pos[maxrows];
   int LRcol[maxcols];
   int dLRcol[maxcols];
+  fieldrole role[maxfields];  // for field indices 4 and up
   double* LR[maxcols];      // maxrows doubles each, reserved with the header
   double* dLR[maxcols];     // likewise, null without an error column
   double* LRout[maxcols];   // nrows doubles each, reserved before smoothing
   double* dLRout[maxcols];
   int nLR;
   int nrows;
+  bool header;  // false for an empty input, which has no lines at all
 };

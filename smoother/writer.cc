@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "smoother/main.h"
+#include "smoother/lines.h"
 #include "smoother/numbers.h"
-#include "smoother/reader.h"
+#include "smoother/tmpcopy.h"
 
 static void appendvalue(std::string* line, double v) {
   char text[maxformatted];
@@ -35,50 +35,49 @@ static void insertfields(const options& opt, const table& tab,
     appendvalue(line, tab.dLRout[k][r]);
 }
 
+// Builds output line r from the fields of its kept line. The header's data
+// fields name their columns, in names, for the fields inserted after them.
+static void buildline(const diag& dg, const options& opt, const table& tab,
+                      const std::string_view* fields, int nfields, int r,
+                      std::string_view* names, std::string* line) {
+  line->clear();
+  for (int i = 0; i < nfields; ++i) {
+    const fieldrole& role = tab.role[i];
+    if (i < 4 || role.kind != fieldkind::stray) {
+      line->append(fields[i]).push_back('\t');
+      if (r < 0 && i >= 4 && role.kind == fieldkind::data)
+        names[role.col] = fields[i];
+    } else {
+      say(dg, {"Output counting error line ", decimal(r), " array ",
+               decimal(role.col)});
+    }
+    if (i >= 4 && role.insert)
+      insertfields(opt, tab, names[role.col], role.col, r, line);
+  }
+  line->back() = '\n';
+}
+
 int writetable(const diag& dg, const options& opt, const table& tab,
-               textin* tmp, textout* out) {
+               textin* copy, textout* out) {
   // The header stays in its own buffer: the column names point into it.
   char header[maxpiece];
   char piece[maxpiece];
   std::string_view names[maxcols];
   std::string_view fields[maxfields];
   std::string line;
-  for (int r = -1; r < tab.nrows; ++r) {
+  int r = tab.header ? -1 : 0;
+  for (; r < tab.nrows && !out->failed && !out->gone; ++r) {
     char* text = r < 0 ? header : piece;
-    long len = readpiece(tmp, text);
-    if (len < 0) {
-      say(dg, {"Error reading ", tmpname});
+    long len = readpiece(copy, text);
+    int nfields = len <= 0 ? -1
+                           : splitfields(std::string_view(
+                                 text, static_cast<std::size_t>(len)),
+                                 fields);
+    if (nfields < 0) {
+      tmpreadfailed(dg);
       return -1;
     }
-    if (len == 0)
-      break;
-    int nfields =
-        splitfields(std::string_view(text, static_cast<std::size_t>(len)),
-                    fields);
-    if (nfields == 0)
-      continue;  // no tab and no line end: nothing to write
-    line.clear();
-    int k = 0;
-    for (int i = 0; i < nfields; ++i) {
-      if (i < 4) {
-        line.append(fields[i]).push_back('\t');
-        continue;
-      }
-      bool column = k < tab.nLR;
-      if (column && (i == tab.LRcol[k] || i == tab.dLRcol[k])) {
-        line.append(fields[i]).push_back('\t');
-        if (r < 0 && i == tab.LRcol[k])
-          names[k] = fields[i];
-      } else {
-        say(dg, {"Output counting error line ", decimal(r), " array ",
-                 decimal(k)});
-      }
-      if (column && (i == tab.dLRcol[k] || tab.dLRcol[k] == 0)) {
-        insertfields(opt, tab, names[k], k, r, &line);
-        ++k;
-      }
-    }
-    line.back() = '\n';
+    buildline(dg, opt, tab, fields, nfields, r, names, &line);
     textwrite(out, line.data(), line.size());
     textendcall(out);
   }

@@ -5,8 +5,9 @@
 #include "smoother/table.h"
 #include "textio/textio.h"
 
-// Reads the lines pass 1 kept from tmp and writes each to out with the
-// inserted fields of opt.outopt. Returns 0, or -1 after writing its message
-// when tmp could not be read.
+// Reads back the header and the nrows lines pass 1 kept from copy and
+// writes each to out with the inserted fields of opt.outopt, stopping once
+// out fails or its reader has gone. Returns 0, or -1 after writing its
+// message when copy did not give back every line.
 int writetable(const diag& dg, const options& opt, const table& tab,
-               textin* tmp, textout* out);
+               textin* copy, textout* out);

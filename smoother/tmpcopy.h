@@ -1,0 +1,42 @@
+// The intermediate file: pass 1's copy of the header and the accepted
+// lines, which pass 2 reads back to write the output, and which stays under
+// its fixed name in the current directory after the run.
+//
+// Each run writes a file of its own, created new (an unnamed one where the
+// file system has them), and puts it in place under the name with a single
+// rename. Runs in one directory therefore never wait for each other nor
+// read each other's copy, and whatever stood at the name (a link to
+// another file, a FIFO) is replaced, never opened.
+#pragma once
+
+#include <csignal>
+
+#include "smoother/messages.h"
+#include "textio/textio.h"
+
+constexpr const char* tmpname = "./quorveltmp.txt";
+
+struct tmpcopy {
+  int fd = -1;
+  bool named = false;  // has a name of its own until it is put in place
+  char ownname[64] = {};
+  textout out;  // pass 1 writes here
+  textin in;    // pass 2 reads here
+};
+
+// Creates the run's own file, unless the name is a directory, the directory
+// cannot be written, or standard output is the very file at the name (the
+// output would go with it). Returns 0, or -1 after writing the message.
+int tmpcreate(const diag& dg, tmpcopy* tf);
+
+// Writes out what pass 1 left in tf->out and puts the file in place under
+// the name. When report is set, returns 0, or -1 after writing the message;
+// a run that has already stopped with a message sets none and gets 0.
+int tmpputinplace(const diag& dg, tmpcopy* tf, bool report);
+
+// Sets tf->in up to read the file back from its start. Returns 0, or -1
+// after writing the message.
+int tmpreadback(const diag& dg, tmpcopy* tf);
+
+// Writes the message for a copy that pass 2 could not read back whole.
+void tmpreadfailed(const diag& dg);
