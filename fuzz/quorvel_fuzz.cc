@@ -1,12 +1,13 @@
-// Whole quorvel runs. Input layout: the first line holds the arguments,
+// Whole quorvel runs. The first line of an input holds the arguments,
 // separated by spaces; the rest is standard input. The run happens in this
 // process, in a scratch directory, with its standard streams on scratch
-// files, and must end with status 0 or -1. After 0, the intermediate file
-// holds the header and every accepted line, and standard output has one
-// line per piece that has a field, in order, made of that piece's fields 0
-// to 3 as written and perhaps more. After -1, nothing is on standard output
-// and the last message is one that ends a run.
+// files. Every run ends with status 0 or -1 and ends each message line
+// with CR LF. After -1 nothing is on standard output and the last message
+// is one that ends a run. After 0 the intermediate file holds the header
+// and every accepted line, and standard output has one line for each of
+// them, in order, beginning with its fields 0 to 3.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,29 +19,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fuzz/reference.h"
+#include "smoother/run.h"
 
-// The run itself, compiled into this target so that the table store, a
-// static of the run, can be emptied between runs.
-#include "smoother/main.cc"
-
-static int infd = -1;
-static int outfd = -1;
-static int errfd = -1;
-static int saved[3] = {-1, -1, -1};
-
-static int scratchfile(const char* name) {
-  int fd = open(name, O_RDWR | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0)
-    std::abort();
-  return fd;
-}
+static int reportfd = 2;
+#define CHECK(cond)                                                        \
+  do {                                                                     \
+    if (!(cond)) {                                                         \
+      dprintf(reportfd, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                        \
+    }                                                                      \
+  } while (0)
 
 static char scratch[] = "/tmp/quorvel_fuzz.XXXXXX";
+static const char* const names[] = {"in", "out", "err", "quorveltmp.txt"};
+static int streams[3];
+static int saved[3];
+static table tab;
 
-// Leaves nothing behind when the fuzzer ends after its time.
 static void removescratch() {
-  for (const char* name : {"stdin", "stdout", "stderr", "quorveltmp.txt"})
+  for (const char* name : names)
     unlink(name);
   rmdir(scratch);
 }
@@ -49,90 +46,107 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!mkdtemp(scratch) || chdir(scratch) != 0)
     std::abort();
   std::atexit(removescratch);
-  infd = scratchfile("stdin");
-  outfd = scratchfile("stdout");
-  errfd = scratchfile("stderr");
+  for (int i = 0; i < 3; ++i) {
+    streams[i] = open(names[i], O_RDWR | O_CREAT | O_TRUNC, 0600);
+    saved[i] = fcntl(i, F_DUPFD_CLOEXEC, 10);
+  }
   // Reports must reach the real standard error, not the run's.
-  fuzzreportfd = fcntl(2, F_DUPFD_CLOEXEC, 3);
+  reportfd = saved[2];
   __sanitizer_set_report_fd(
-      reinterpret_cast<void*>(static_cast<std::intptr_t>(fuzzreportfd)));
+      reinterpret_cast<void*>(static_cast<std::intptr_t>(reportfd)));
   return 0;
 }
 
-static std::string contents(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0)
-    std::abort();
-  std::string all(static_cast<std::size_t>(st.st_size), '\0');
-  if (pread(fd, all.data(), all.size(), 0) !=
-      static_cast<ssize_t>(all.size()))
-    std::abort();
+static std::string contents(const char* name) {
+  std::string all;
+  if (FILE* f = std::fopen(name, "rb")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+      all.append(buf, n);
+    std::fclose(f);
+  }
   return all;
 }
 
-static void reset(int fd) {
-  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)
-    std::abort();
-}
-
-// Runs quorvel with args and input on its standard streams; returns the
-// status and leaves its output in outfd and errfd.
+// Runs quorvel with args on input. The run keeps its intermediate file
+// open to the end of its process, and its table store's heap blocks; both
+// must go before the next run.
 static int runquorvel(std::vector<std::string>& args, std::string_view input) {
-  reset(infd);
-  reset(outfd);
-  reset(errfd);
-  if (pwrite(infd, input.data(), input.size(), 0) !=
+  unlink(names[3]);
+  for (int i = 0; i < 3; ++i)
+    if (ftruncate(streams[i], 0) != 0 || lseek(streams[i], 0, SEEK_SET) != 0)
+      std::abort();
+  if (pwrite(streams[0], input.data(), input.size(), 0) !=
       static_cast<ssize_t>(input.size()))
     std::abort();
-  // The lowest free descriptor: the run leaves the one that holds its lock
-  // on the intermediate file open, and it must go before the next run.
   int firstfree = dup(0);
   close(firstfree);
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i] < 0)
-      saved[i] = fcntl(i, F_DUPFD_CLOEXEC, 3);
-    dup2(i == 0 ? infd : i == 1 ? outfd : errfd, i);
-  }
+  for (int i = 0; i < 3; ++i)
+    dup2(streams[i], i);
   std::vector<char*> argv;
   for (std::string& a : args)
     argv.push_back(a.data());
   argv.push_back(nullptr);
-  int status = quorvel(static_cast<int>(args.size()), argv.data());
+  int status = quorvel(static_cast<int>(args.size()), argv.data(), &tab);
   for (int i = 0; i < 3; ++i)
     dup2(saved[i], i);
-  for (int fd = firstfree; fd < firstfree + 8; ++fd)
-    if (fd != saved[0] && fd != saved[1] && fd != saved[2])
-      close(fd);
-  // The table store starts empty in every process; so it must here.
-  for (int k = 0; k < maxcols; ++k) {
-    std::free(tab.LR[k]);
-    std::free(tab.dLR[k]);
-    std::free(tab.LRout[k]);
-    std::free(tab.dLRout[k]);
-  }
+  for (int fd = firstfree; fd < 10; ++fd)
+    close(fd);
+  for (int k = 0; k < maxcols; ++k)
+    for (double* block : {tab.LR[k], tab.dLR[k], tab.LRout[k], tab.dLRout[k]})
+      std::free(block);
   std::memset(&tab, 0, sizeof tab);
   return status;
 }
 
-// Whether the last line of err is one of the messages that end a run.
-static bool endsfatal(std::string_view err) {
+// The lines pass 1 accepts from raw input, each with its LF if it has one:
+// the header and every later line whose first byte is not white space.
+static std::vector<std::string> accepted(std::string_view raw) {
+  raw = raw.substr(0, raw.find('\x1a'));
+  std::string text;
+  for (std::size_t i = 0; i < raw.size(); ++i)
+    if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+      text.push_back(raw[i]);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+    if (lines.empty() ||
+        std::string_view(" \t\n\v\f\r").find(text[at]) == std::string::npos)
+      lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+static std::string crlf(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    out.append(c == '\n' ? "\r\n" : std::string(1, c));
+  return out;
+}
+
+// Fields 0 to 3 of a line, as the output line begins.
+static std::string front(std::string_view line) {
+  if (!line.empty() && line.back() == '\n')
+    line.remove_suffix(1);
+  std::size_t end = 0;
+  for (int tabs = 0; end < line.size(); ++end)
+    if (line[end] == '\t' && ++tabs == 4)
+      break;
+  return std::string(line.substr(0, end));
+}
+
+static bool endsrun(std::string_view err) {
   static const char* const fatal[] = {
-      "Usage: quorvel ",
-      "quorvel: Can't open ",
-      "quorvel: Unable to allocate memory for ",
-      "quorvel: Unknown smoothing function ",
-      "quorvel: Too many data columns",
-      "quorvel: Error reading ",
-      "quorvel: Error writing ",
-  };
-  if (!err.ends_with("\r\n"))
-    return false;
-  err.remove_suffix(2);
-  std::size_t start = err.rfind("\r\n");
-  if (start != std::string_view::npos)
-    err.remove_prefix(start + 2);
+      "Usage: ", "Can't open ", "Unable to allocate ", "Unknown smoothing",
+      "Too many data columns", "Error ", "More than ", "Input line "};
+  std::size_t start = err.rfind("\r\n", err.size() - 3);
+  std::string_view last =
+      err.substr(start == std::string_view::npos ? 0 : start + 2);
+  if (last.starts_with("quorvel: "))
+    last.remove_prefix(9);
   for (const char* message : fatal)
-    if (err.starts_with(message))
+    if (last.starts_with(message))
       return true;
   return false;
 }
@@ -144,67 +158,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (lineend == std::string_view::npos)
     return 0;
   std::vector<std::string> args{"quorvel"};
-  std::string_view argline = all.substr(0, lineend);
-  while (!argline.empty() && args.size() < 6) {
-    std::size_t space = argline.find(' ');
+  for (std::string_view argline = all.substr(0, lineend);
+       !argline.empty() && args.size() < 6;) {
+    std::size_t space = std::min(argline.find(' '), argline.size());
     args.emplace_back(argline.substr(0, space));
-    argline.remove_prefix(space == std::string_view::npos ? argline.size()
-                                                          : space + 1);
+    argline.remove_prefix(std::min(space + 1, argline.size()));
   }
   std::string_view input = all.substr(lineend + 1);
-
   int status = runquorvel(args, input);
-  FUZZCHECK(status == 0 || status == -1);
-  std::string out = contents(outfd);
-  std::string err = contents(errfd);
-  FUZZCHECK(err.empty() || err.ends_with("\r\n"));
+  std::string out = contents(names[1]);
+  std::string err = contents(names[2]);
+  CHECK(status == 0 || status == -1);
+  CHECK(err.empty() || err.ends_with("\r\n"));
   if (status != 0) {
-    FUZZCHECK(out.empty());
-    FUZZCHECK(endsfatal(err));
+    CHECK(out.empty() && endsrun(err));
     return 0;
   }
-
-  // The lines pass 1 takes: the header and, of at most 50000 after it,
-  // those whose first byte is not white space.
-  std::string text = translated(input);
-  std::vector<std::string_view> everypiece = pieces(text);
-  std::vector<std::string_view> kept;
-  for (std::size_t i = 0; i < everypiece.size() && i <= 50000; ++i) {
-    if (i == 0 || !isspace6(static_cast<unsigned char>(everypiece[i][0])))
-      kept.push_back(everypiece[i]);
-  }
+  if (out.starts_with("Usage: ") || out.starts_with("quorvel "))
+    return 0;  // help or version: the input is not read
+  std::vector<std::string> lines = accepted(input);
   std::string copy;
-  for (std::string_view piece : kept)
-    copy += piece;
-  int tmpfd = open(tmpname, O_RDONLY);
-  FUZZCHECK(tmpfd >= 0);
-  FUZZCHECK(contents(tmpfd) == crlf(copy));
-  close(tmpfd);
-
-  // Every output line ends with CR LF, and a piece with no field at all
-  // gives none.
-  std::vector<std::string_view> lines;
-  std::string_view rest(out);
-  while (!rest.empty()) {
-    std::size_t lf = rest.find('\n');
-    FUZZCHECK(lf != std::string_view::npos && lf > 0 && rest[lf - 1] == '\r');
-    lines.push_back(rest.substr(0, lf - 1));
-    rest.remove_prefix(lf + 1);
-  }
+  for (const std::string& line : lines)
+    copy += line;
+  CHECK(contents(names[3]) == crlf(copy));
   std::size_t at = 0;
-  for (std::string_view piece : kept) {
-    std::vector<std::string_view> fields = allfields(piece);
-    if (fields.empty())
-      continue;
-    std::string front;
-    for (std::size_t i = 0; i < fields.size() && i < 4; ++i)
-      front.append(i ? "\t" : "").append(fields[i]);
-    FUZZCHECK(at < lines.size());
-    std::string_view line = lines[at++];
-    // Fields from 4 on may be left out, when no data column expects them.
-    FUZZCHECK(line == front || (fields.size() > 4 &&
-                                line.starts_with(front + "\t")));
+  for (const std::string& line : lines) {
+    std::size_t lf = out.find("\r\n", at);
+    CHECK(lf != std::string::npos);
+    CHECK(std::string_view(out).substr(at, lf - at).starts_with(front(line)));
+    at = lf + 2;
   }
-  FUZZCHECK(at == lines.size());
+  CHECK(at == out.size());
   return 0;
 }
