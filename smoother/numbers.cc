@@ -229,11 +229,11 @@ char* formatvalue(double v, char* out) {
   // values close to a tie need the exact digits.
   double scaled = std::fabs(v) * 1e5;
   if (scaled < 1e11) {
-    double whole = std::floor(scaled);
-    double frac = scaled - whole;  // exact: whole and scaled are that close
+    // Truncation is floor for a positive value, without a library call.
+    auto units = static_cast<std::uint64_t>(scaled);
+    double frac = scaled - static_cast<double>(units);  // exact: both close
     if (std::fabs(frac - 0.5) > 1e-4) {
-      std::uint64_t units =
-          static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+      units += frac > 0.5 ? 1 : 0;
       out = std::to_chars(out, out + 24, units / 100000).ptr;
       *out++ = '.';
       std::uint32_t decimals = static_cast<std::uint32_t>(units % 100000);
