@@ -1,12 +1,12 @@
 #include "smoother/smoothers.h"
 
+#include <pthread.h>
 #include <sched.h>
 
-#include <barrier>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
-#include <thread>
 
 // Every weight and sum below is written as the exact expression whose bits
 // the program prints: evaluated in double, left to right, never contracted
@@ -130,13 +130,14 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
   }
 }
 
-// The fast kernel. It takes each row's window and weights once for all
+// The fast kernel. It finds each row's window and weights once for all
 // columns, sums the columns side by side in vector lanes, and splits the
 // rows among threads. Each column's sum is still one chain of additions in
 // the order above, so neither the lanes nor the threads change a bit.
 
-constexpr int maxthreads = 64;   // threads beyond this share no more work
+constexpr int maxthreads = 64;    // threads beyond this share no more work
 constexpr int cacheslots = 4096;  // weights remembered per thread
+constexpr int tilerows = 8;       // rows whose windows are summed together
 
 // Below this many table cells (rows times data columns) starting a thread
 // costs more than the rows it takes over save.
@@ -144,14 +145,23 @@ constexpr long minthreadcells = 20000;
 
 namespace {
 
-// One thread's scratch. A row's weights are kept, backward terms first, for
-// every column's sums; the weight cache spares an exp for a distance met
-// again (on a regular grid of positions, nearly every one), and since a
-// weight is a pure function of its distance the bits are the same either
-// way.
+// Row i's window: its length each way, and the sums that are the same for
+// every column.
+struct rowwindow {
+  int nback;
+  int nfwd;
+  double W;
+  double Vstddev;  // the error sum of a column without an error column
+};
+
+// One thread's scratch: the weights of a tile of rows, backward terms
+// first (a window holds at most every row), and their squares, the factors
+// of the error terms. The weight cache spares an exp for a distance met
+// again (on a regular grid of positions, nearly every one); a weight is a
+// pure function of its distance, so the bits are the same either way.
 struct scratch {
-  double weight[maxrows];  // a window holds at most every row
-  double square[maxrows];  // weight squared: the factor of an error term
+  double weight[tilerows][maxrows];
+  double square[tilerows][maxrows];
   std::uint32_t distance[cacheslots];
   double cached[cacheslots];
   bool used[cacheslots];
@@ -170,23 +180,25 @@ struct job {
   std::uint32_t reach;
 };
 
-// Row i's window: its length each way, and the sums that are the same for
-// every column.
-struct rowwindow {
-  int nback;
-  int nfwd;
-  double W;
-  double Vstddev;  // the error sum of a column without an error column
+// One thread's share of the rows, and the step it runs on them.
+struct share {
+  const job* jb;
+  void (*step)(const job& jb, int from, int to, scratch* s);
+  int from;
+  int to;
+  scratch* s;
 };
 
 }  // namespace
 
 // The LR and dLR values row by row, so that the columns of one row lie side
-// by side for the vector lanes. Static like the table store, so that this
-// kernel never lacks memory.
+// by side for the vector lanes, and the calling thread's scratch. Static
+// like the table store, so that the kernel never lacks memory; a thread
+// that cannot have its own scratch leaves its share to the caller.
 static double values[static_cast<std::size_t>(maxrows) * maxcols];
 static double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
-static scratch threadscratch[maxthreads];
+static scratch callerscratch;
+static scratch* threadscratch[maxthreads];  // taken when first needed
 
 static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
                            int winsize) {
@@ -202,7 +214,7 @@ static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
 
 // Copies rows [from, to) of the LR and dLR columns into the row-major
 // blocks.
-static void gather(const job& jb, int from, int to) {
+static void gather(const job& jb, int from, int to, scratch*) {
   const table* tab = jb.tab;
   for (int r = from; r < to; ++r) {
     double* row = values + static_cast<std::ptrdiff_t>(r) * jb.ncols;
@@ -214,41 +226,46 @@ static void gather(const job& jb, int from, int to) {
   }
 }
 
-// Records the t-th weight of a window and adds it to the sums every column
-// shares.
-static inline void takeweight(const job& jb, scratch* s, std::uint32_t d,
-                              int t, rowwindow* win) {
+// Records the t-th weight of a window in slot r of the scratch and adds it
+// to the sums every column shares.
+static inline void takeweight(const job& jb, scratch* s, int r,
+                              std::uint32_t d, int t, double* W,
+                              double* Vstddev) {
   const options& opt = *jb.opt;
   const double w = cachedweight(s, opt.smoothfunc, d, opt.winsize);
-  s->weight[t] = w;
-  win->W += w;
+  s->weight[r][t] = w;
+  *W += w;
   if (jb.errors)
-    s->square[t] = w * w;
+    s->square[r][t] = w * w;
   if (jb.withstddev)
-    win->Vstddev += w * opt.stddev * opt.stddev;
+    *Vstddev += w * opt.stddev * opt.stddev;
 }
 
 // Scans row i's window, backward then forward, and finds its weights on
-// the way, in the order the sums take them.
-static void findweights(const job& jb, int i, scratch* s, rowwindow* win) {
+// the way into slot r, in the order the sums take them. The shared sums
+// stay in locals: kept in memory, each addition would wait on a store and
+// a load.
+static void findweights(const job& jb, int i, scratch* s, int r,
+                        rowwindow* win) {
   const std::int32_t* pos = jb.tab->pos;
   const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
-  *win = rowwindow{0, 0, 0, 0};
+  double W = 0;
+  double Vstddev = 0;
   int t = 0;
   for (int j = i - 1; j >= 0; --j) {
     const std::uint32_t d = here - static_cast<std::uint32_t>(pos[j]);
     if (d > jb.reach)
       break;
-    takeweight(jb, s, d, t++, win);
+    takeweight(jb, s, r, d, t++, &W, &Vstddev);
   }
-  win->nback = t;
+  const int nback = t;
   for (int j = i; j < jb.n; ++j) {
     const std::uint32_t d = static_cast<std::uint32_t>(pos[j]) - here;
     if (d > jb.reach)
       break;
-    takeweight(jb, s, d, t++, win);
+    takeweight(jb, s, r, d, t++, &W, &Vstddev);
   }
-  win->nfwd = t - win->nback;
+  *win = rowwindow{nback, t - nback, W, Vstddev};
 }
 
 // Eight doubles that are added and multiplied lane by lane, each lane
@@ -268,91 +285,173 @@ constexpr int nlanes = 8;
 #define widestlanes __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 
-// Adds the window's terms to the sums of nvec * nlanes columns from column
-// c0 on: factor[t] * value, or factor[t] * value * value when squared, the
-// terms in their fixed order (rows i-1 down to i-nback, then rows i up to
-// i+nfwd-1). Several vectors keep several chains of additions in flight.
-template <int nvec, bool squared>
+// Adds factor * value (or factor * value * value when squared) to nvec
+// vectors of sums, value being the vectors of the row's columns.
+template <typename vec, int nvec, bool squared>
+static inline __attribute__((always_inline)) void
+addterm(vec* acc, const double* row, double factor) {
+  for (int v = 0; v < nvec; ++v) {
+    vec x;
+    std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
+    acc[v] += squared ? factor * x * x : factor * x;
+  }
+}
+
+// The same for two rows' sums from one load of the values.
+template <typename vec, int nvec, bool squared>
+static inline __attribute__((always_inline)) void
+addterm2(vec* acc, vec* acc2, const double* row, double factor,
+         double factor2) {
+  for (int v = 0; v < nvec; ++v) {
+    vec x;
+    std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
+    acc[v] += squared ? factor * x * x : factor * x;
+    acc2[v] += squared ? factor2 * x * x : factor2 * x;
+  }
+}
+
+// Sums the windows win[0] of row i and win[1] of row i + 1 over nvec
+// vectors of columns from column c0 on, each term in its row's fixed order
+// (backward from the row before it, then forward from the row itself) with
+// that row's factors. The two windows mostly overlap, one row apart, so
+// each value is loaded once for both. A second window of no rows sums row
+// i alone.
+template <typename vec, int nvec, bool squared>
 static inline __attribute__((always_inline)) void
 sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
-         int nback, int nfwd, const double* factor, double* sums) {
-  lanes acc[nvec] = {};
-  const double* row = block + (i - 1) * stride + c0;
-  const double* f = factor;
-  for (int t = 0; t < nback + nfwd; ++t, ++f) {
-    if (t == nback)
-      row = block + i * stride + c0;
-    for (int v = 0; v < nvec; ++v) {
-      lanes x;
-      std::memcpy(&x, row + v * nlanes, sizeof x);
-      acc[v] += squared ? *f * x * x : *f * x;
-    }
-    row += t < nback ? -stride : stride;
-  }
-  std::memcpy(sums + c0, acc, sizeof acc);
+         const rowwindow* win, const double* const* factor,
+         double (*sums)[maxcols]) {
+  vec a[nvec] = {};
+  vec b[nvec] = {};
+  const double* at = block + i * stride + c0;  // row i's columns
+  const double* fa = factor[0];
+  const double* fb = factor[1];
+  // Backward: row i - s is row i's term s - 1 and row i + 1's term s.
+  if (win[1].nback > 0)
+    addterm<vec, nvec, squared>(b, at, fb[0]);
+  int s = 1;
+  for (; s <= win[0].nback && s < win[1].nback; ++s)
+    addterm2<vec, nvec, squared>(a, b, at - s * stride, fa[s - 1], fb[s]);
+  for (int t = s; t <= win[0].nback; ++t)
+    addterm<vec, nvec, squared>(a, at - t * stride, fa[t - 1]);
+  for (int t = s; t < win[1].nback; ++t)
+    addterm<vec, nvec, squared>(b, at - t * stride, fb[t]);
+  // Forward: row i + s is row i's term s and row i + 1's term s - 1.
+  fa += win[0].nback;
+  fb += win[1].nback;
+  addterm<vec, nvec, squared>(a, at, fa[0]);
+  for (s = 1; s < win[0].nfwd && s <= win[1].nfwd; ++s)
+    addterm2<vec, nvec, squared>(a, b, at + s * stride, fa[s], fb[s - 1]);
+  for (int t = s; t < win[0].nfwd; ++t)
+    addterm<vec, nvec, squared>(a, at + t * stride, fa[t]);
+  for (int t = s; t <= win[1].nfwd; ++t)
+    addterm<vec, nvec, squared>(b, at + t * stride, fb[t - 1]);
+  std::memcpy(sums[0] + c0, a, sizeof a);
+  std::memcpy(sums[1] + c0, b, sizeof b);
 }
 
-// Sets sums[c] for every column c of the row-major block (ncols per row)
-// to the sum over row i's window of factor[t] * value (or factor[t] *
-// value * value when squared).
+// Sets sums[r][c], for the nrows rows from row i0 on and every column c of
+// the row-major block (ncols per row), to the sum over row i0 + r's window
+// of factor[r][t] * value (or factor[r][t] * value * value when squared).
+// A block of columns is summed for the whole tile before the next, so the
+// values of the tile's windows are read from the cache, not from memory,
+// after the first pair of rows.
 template <bool squared>
-widestlanes static void sumterms(const double* block, int ncols, int i,
-                                 int nback, int nfwd, const double* factor,
-                                 double* sums) {
-  const std::ptrdiff_t stride = ncols;
+widestlanes static void sumterms(const double* block, int ncols, int i0,
+                                 int nrows, const rowwindow* win,
+                                 const double* const* factor,
+                                 double (*sums)[maxcols]) {
   int c0 = 0;
   for (; c0 + 4 * nlanes <= ncols; c0 += 4 * nlanes)
-    sumlanes<4, squared>(block, stride, c0, i, nback, nfwd, factor, sums);
+    for (int r = 0; r < nrows; r += 2)
+      sumlanes<lanes, 4, squared>(block, ncols, c0, i0 + r, win + r,
+                                  factor + r, sums + r);
   for (; c0 + nlanes <= ncols; c0 += nlanes)
-    sumlanes<1, squared>(block, stride, c0, i, nback, nfwd, factor, sums);
-  for (int c = c0; c < ncols; ++c) {
-    double acc = 0;
-    const double* f = factor;
-    for (int t = 0; t < nback; ++t, ++f) {
-      double x = block[(i - 1 - t) * stride + c];
-      acc += squared ? *f * x * x : *f * x;
-    }
-    for (int t = 0; t < nfwd; ++t, ++f) {
-      double x = block[(i + t) * stride + c];
-      acc += squared ? *f * x * x : *f * x;
-    }
-    sums[c] = acc;
-  }
+    for (int r = 0; r < nrows; r += 2)
+      sumlanes<lanes, 1, squared>(block, ncols, c0, i0 + r, win + r,
+                                  factor + r, sums + r);
+  for (; c0 < ncols; ++c0)
+    for (int r = 0; r < nrows; r += 2)
+      sumlanes<double, 1, squared>(block, ncols, c0, i0 + r, win + r,
+                                   factor + r, sums + r);
 }
 
-// Sums row i's window in every column and stores its means and errors.
-static void sumrow(const job& jb, int i, const scratch* s,
-                   const rowwindow& win) {
+// Sums the windows win of the nrows rows from row i0 on in every column,
+// with the weights in the scratch, and stores their means and errors.
+static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
+                    const scratch* s) {
   table* tab = jb.tab;
-  double S[maxcols];
-  sumterms<false>(values, jb.ncols, i, win.nback, win.nfwd, s->weight, S);
+  double sums[tilerows + 1][maxcols];
+  const double* factor[tilerows + 1];
+  for (int r = 0; r <= nrows; ++r)
+    factor[r] = s->weight[r % tilerows];
+  sumterms<false>(values, jb.ncols, i0, nrows, win, factor, sums);
+  // Column by column, so that a tile's outputs fill whole cache lines.
   for (int k = 0; k < jb.ncols; ++k)
-    tab->LRout[k][i] = S[k] / win.W;
+    for (int r = 0; r < nrows; ++r)
+      tab->LRout[k][i0 + r] = sums[r][k] / win[r].W;
   if (!jb.errors)
     return;
   // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
   // formed once per row.
-  double V[maxcols];
-  sumterms<true>(errvalues, jb.nerr, i, win.nback, win.nfwd, s->square, V);
+  for (int r = 0; r <= nrows; ++r)
+    factor[r] = s->square[r % tilerows];
+  sumterms<true>(errvalues, jb.nerr, i0, nrows, win, factor, sums);
   for (int k = 0, e = 0; k < jb.ncols; ++k) {
     const bool own = e < jb.nerr && jb.witherr[e] == k;
-    tab->dLRout[k][i] = std::sqrt(own ? V[e++] : win.Vstddev) / win.W;
+    for (int r = 0; r < nrows; ++r) {
+      const double V = own ? sums[r][e] : win[r].Vstddev;
+      tab->dLRout[k][i0 + r] = std::sqrt(V) / win[r].W;
+    }
+    e += own;
   }
 }
 
-// One thread's share: gathers its rows, waits until every thread has, then
-// smooths its rows with its own scratch.
-static void smoothrows(const job& jb, int from, int to, scratch* s,
-                       std::barrier<>* gathered) {
-  gather(jb, from, to);
-  gathered->arrive_and_wait();
+// Smooths rows [from, to), a tile of rows at a time.
+static void smooth(const job& jb, int from, int to, scratch* s) {
   // The weights depend on the function and winsize of this call.
   std::memset(s->used, 0, sizeof s->used);
-  rowwindow win;
-  for (int i = from; i < to; ++i) {
-    findweights(jb, i, s, &win);
-    sumrow(jb, i, s, win);
+  for (int i0 = from; i0 < to; i0 += tilerows) {
+    const int nrows = to - i0 < tilerows ? to - i0 : tilerows;
+    rowwindow win[tilerows + 1] = {};  // and one of no rows after an odd tile
+    for (int r = 0; r < nrows; ++r)
+      findweights(jb, i0 + r, s, r, &win[r]);
+    sumtile(jb, i0, nrows, win, s);
   }
+}
+
+static void* runshare(void* arg) {
+  const share* sh = static_cast<const share*>(arg);
+  sh->step(*sh->jb, sh->from, sh->to, sh->s);
+  return nullptr;
+}
+
+// Runs step on nthreads shares of the rows: thread t takes rows
+// [n t / nthreads, n (t + 1) / nthreads), the caller the first share. A
+// share whose thread cannot have its scratch or cannot start is run by the
+// caller after its own.
+static void inparallel(const job& jb, int nthreads,
+                       void (*step)(const job&, int, int, scratch*)) {
+  share shares[maxthreads];
+  pthread_t threads[maxthreads];
+  bool started[maxthreads] = {};
+  for (int t = 0; t < nthreads; ++t) {
+    shares[t] = share{&jb, step, jb.n * t / nthreads,
+                      jb.n * (t + 1) / nthreads, &callerscratch};
+    if (t == 0)
+      continue;
+    if (!threadscratch[t])
+      threadscratch[t] = static_cast<scratch*>(std::malloc(sizeof(scratch)));
+    shares[t].s = threadscratch[t];
+    started[t] = shares[t].s &&
+                 pthread_create(&threads[t], nullptr, runshare, &shares[t]) == 0;
+  }
+  for (int t = 0; t < nthreads; ++t)
+    if (!started[t])
+      step(jb, shares[t].from, shares[t].to, &callerscratch);
+  for (int t = 1; t < nthreads; ++t)
+    if (started[t])
+      pthread_join(threads[t], nullptr);
 }
 
 void smoothtable(const options& opt, table* tab, int nthreads) {
@@ -371,24 +470,16 @@ void smoothtable(const options& opt, table* tab, int nthreads) {
       jb.witherr[jb.nerr++] = k;
   jb.withstddev = jb.errors && jb.nerr < jb.ncols;
   jb.reach = reachof(opt.smoothfunc, opt.winsize);
-
   if (nthreads > maxthreads)
     nthreads = maxthreads;
   if (nthreads > n)
     nthreads = n;
   if (nthreads < 1)
     nthreads = 1;
-  std::barrier<> gathered(nthreads);
-  std::thread threads[maxthreads];
-  // Thread t takes rows [n t / nthreads, n (t + 1) / nthreads); the caller
-  // takes the first share itself.
-  for (int t = 1; t < nthreads; ++t)
-    threads[t] = std::thread(smoothrows, std::cref(jb), n * t / nthreads,
-                             n * (t + 1) / nthreads, &threadscratch[t],
-                             &gathered);
-  smoothrows(jb, 0, n / nthreads, &threadscratch[0], &gathered);
-  for (int t = 1; t < nthreads; ++t)
-    threads[t].join();
+  // A window reaches into other shares' rows, so every row is gathered
+  // before any is smoothed.
+  inparallel(jb, nthreads, gather);
+  inparallel(jb, nthreads, smooth);
 }
 
 // The cores this process may run on, or 1 when that cannot be learnt.
