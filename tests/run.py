@@ -1,26 +1,19 @@
 """Runs a table of cases against a program: run.py PROGRAM TABLE.
 
-A case is one line of columns split at "|": name | arguments | input |
-standard output | standard error | exit status | ./quorveltmp.txt after
-the run. Arguments are shell words; " ; " parts them into command lines
-that must each give the same result. Left-off columns mean no message,
-status 0 and the file not looked at. Bytes are written with the escapes
-\\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\, and {N*text} is text N times. In
-the expected bytes \\n is the CR LF the programs end every line with; an
-output that ends in "..." need only begin with the rest. "in" is the input
-with CR LF line ends; for the file, "absent" is no file and "*" anything.
-"$name" is the text of an earlier line "let name = text". Each run is in
-an empty directory and is named "qv" in its argv[0].
+A case is a line: name | arguments | input | standard output | standard
+error | exit status | ./quorveltmp.txt. Arguments are shell words, " ; "
+between command lines that must give the same result. Left off: no message,
+status 0, the file not looked at. Escapes: \\t \\r \\n \\v \\f \\0 \\z (0x1A)
+\\xHH \\\\; {N*text} is text N times. Expected \\n is CR LF, the programs' line
+end; an output ending in "..." need only begin with the rest. "in" is the
+input with CR LF line ends; for the file, "absent" is none and "*" any.
+"$name" is the text of a line "let name = text". Runs are named "qv", each
+in an empty directory.
 """
-import os
-import re
-import shlex
-import subprocess
-import sys
-import tempfile
+import os, re, shlex, subprocess, sys, tempfile
 
-ESC = dict(t="\t", r="\r", v="\v", f="\f", z="\x1a")
-ESC.update({"0": "\0", "\\": "\\"})
+ESC = {"t": "\t", "r": "\r", "v": "\v", "f": "\f", "z": "\x1a", "0": "\0",
+       "\\": "\\"}
 
 
 def unbytes(text, lineend="\n"):
@@ -38,30 +31,26 @@ def expect(text, data):
 
 
 def check(program, name, args, data, out, err="", status="0", tmp="*"):
+    want = [expect(out, data), expect(err, data), int(status),
+            None if tmp == "absent" else expect(tmp, data)][:3 + (tmp != "*")]
     for alt in args.split(" ; "):
         with tempfile.TemporaryDirectory() as scratch:
             r = subprocess.run(["qv", *shlex.split(alt)], executable=program,
                                cwd=scratch, input=data, capture_output=True,
                                timeout=120)
-            path = os.path.join(scratch, "quorveltmp.txt")
-            left = open(path, "rb").read() if os.path.isfile(path) else None
-        got = dict(out=r.stdout, err=r.stderr, status=r.returncode)
-        want = dict(out=expect(out, data), err=expect(err, data),
-                    status=int(status))
-        if out.endswith("..."):
-            got["out"] = got["out"][:len(want["out"])]
-        if tmp != "*":
-            got["tmp"] = left
-            want["tmp"] = None if tmp == "absent" else expect(tmp, data)
-        for key in want:
-            if got[key] != want[key]:
-                g, w, at = got[key], want[key], 0
-                if isinstance(g, bytes) and isinstance(w, bytes):
-                    at = next((i for i, (a, b) in enumerate(zip(g, w))
-                               if a != b), min(len(g), len(w)))
-                    g, w = g[at:], w[at:]
+            left = os.path.join(scratch, "quorveltmp.txt")
+            left = open(left, "rb").read() if os.path.isfile(left) else None
+        got = [r.stdout[:len(want[0])] if out.endswith("...") else r.stdout,
+               r.stderr, r.returncode, left]
+        for what, g, w in zip(("output", "messages", "status", "file"), got,
+                              want):
+            if g != w:
+                at = next((i for i, (a, b) in enumerate(zip(g, w)) if a != b),
+                          min(len(g), len(w))) if bytes == type(g) == type(
+                              w) else 0
                 print("FAIL %s [%s] %s from byte %d:\n  got  %.200r\n  want "
-                      "%.200r" % (name, alt, key, at, g, w))
+                      "%.200r" % (name, alt, what, at, g[at:] if at else g,
+                                  w[at:] if at else w))
                 return False
     return True
 

@@ -1,27 +1,19 @@
-# Unit tests sit beside their code as *_test.cc and form one GoogleTest
-# binary. The programs are tested from outside: tables of cases, bytes in
-# and bytes out, and system tests of what a table can't set up.
+# Unit tests sit beside their code as *_test.cc, one GoogleTest binary. The
+# programs are tested from outside by tables of cases and by system tests.
 include(GoogleTest)
-file(GLOB unitsources CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_SOURCE_DIR}/textio/*_test.cc
-  ${CMAKE_CURRENT_SOURCE_DIR}/smoother/*_test.cc
-  ${CMAKE_CURRENT_SOURCE_DIR}/copyfilter/*_test.cc)
+file(GLOB unitsources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/textio/*_test.cc
+     ${CMAKE_CURRENT_SOURCE_DIR}/smoother/*_test.cc
+     ${CMAKE_CURRENT_SOURCE_DIR}/copyfilter/*_test.cc)
 add_executable(unittests ${unitsources})
 target_link_libraries(unittests PRIVATE smoother copyfilter GTest::gmock
                       GTest::gtest_main)
 gtest_discover_tests(unittests DISCOVERY_TIMEOUT 60)
-
 set(testdir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 foreach(program quorvel textcopy)
-  add_test(NAME ${program}_cases COMMAND Python3::Interpreter
-           ${testdir}/run.py $<TARGET_FILE:${program}>
-           ${testdir}/${program}.cases)
+  add_test(NAME ${program}_cases COMMAND Python3::Interpreter ${testdir}/run.py
+           $<TARGET_FILE:${program}> ${testdir}/${program}.cases)
 endforeach()
 add_test(NAME system COMMAND Python3::Interpreter ${testdir}/system_test.py)
-set(programs QUORVEL=$<TARGET_FILE:quorvel> TEXTCOPY=$<TARGET_FILE:textcopy>)
-# Limits on the address space skip themselves under the sanitizers, which
-# reserve terabytes of it up front.
-if(QUORVEL_SANITIZE)
-  list(APPEND programs QUORVEL_SANITIZED=1)
-endif()
-set_tests_properties(system PROPERTIES ENVIRONMENT "${programs}")
+# Limits on the address space are not tried under the sanitizers.
+set_tests_properties(system PROPERTIES ENVIRONMENT "QUORVEL=$<TARGET_FILE:quorvel>;\
+TEXTCOPY=$<TARGET_FILE:textcopy>$<$<BOOL:${QUORVEL_SANITIZE}>:;QUORVEL_SANITIZED=1>")
