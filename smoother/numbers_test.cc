@@ -1,11 +1,10 @@
 // Number reading and printing over many values, against references of
 // their own: the grammar as a regular expression, its span converted by
-// strtod and strtoull; printf's 17 significant digits rounded by hand.
+// strtod; printf's 17 significant digits rounded by hand.
 #include "smoother/numbers.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -19,7 +18,6 @@ constexpr auto continuous = std::regex_constants::match_continuous;
 TEST(ReadNumbers, AgreeWithTheGrammarAndTheLibrary) {
   const std::regex number("[ \t\n\v\f\r]*([+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)"
                           "([eEdD][+-]?[0-9]+)?)");
-  const std::regex integer("[ \t\n\v\f\r]*([+-]?)([0-9]{1,19})(?![0-9])");
   const char pick[] = "01234567890123456789012345678901234 \t\r\n+-.eEdDx";
   std::mt19937_64 gen(1);
   for (int i = 0; i < 200000; ++i) {
@@ -33,12 +31,6 @@ TEST(ReadNumbers, AgreeWithTheGrammarAndTheLibrary) {
                     [](char c) { return c == 'd' || c == 'D'; }, 'e');
     ASSERT_EQ(readnumber(text, &whole), std::strtod(span.data(), nullptr));
     ASSERT_EQ(whole, found && m.length(0) == std::ssize(text)) << text;
-    if (!std::regex_search(text, m, integer, continuous))
-      continue;
-    auto value = static_cast<std::uint32_t>(std::stoull(m[2].str()));
-    ASSERT_EQ(readint(text, &whole),
-              static_cast<std::int32_t>(m[1] == "-" ? 0u - value : value));
-    ASSERT_EQ(whole, m.length(0) == std::ssize(text)) << text;
   }
 }
 
