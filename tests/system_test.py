@@ -130,8 +130,8 @@ class System(unittest.TestCase):
         drained(p.stdin.fileno())
         p.terminate()
         p.communicate(timeout=10)
-        self.assertEqual((os.listdir(self.dir), self.read()),
-                         ([TMP], b"earlier"))
+        self.assertEqual((os.listdir(self.dir), self.read(), p.returncode),
+                         ([TMP], b"earlier", -signal.SIGTERM))
 
     def test_input_that_cannot_be_read(self):
         fd = os.open(self.dir, os.O_RDONLY)
@@ -141,6 +141,7 @@ class System(unittest.TestCase):
                          (b"", b"/x/qv" + failed, 255))
         self.assertEqual(self.run_(None, argv0='""', preexec_fn=lambda:
                                    os.close(0)), (b"", failed, 255))
+        self.assertEqual(self.run_(None, stdin=fd, argv0="q")[1], b"q" + failed)
         self.assertEqual(self.run_(None, T, stdin=fd), (b"", b"", 255))
         # A read that fails after data: what came, its held CR too, is copied.
         ours, theirs = socket.socketpair()
