@@ -139,9 +139,10 @@ constexpr int maxthreads = 64;    // threads beyond this share no more work
 constexpr int cacheslots = 4096;  // weights remembered per thread
 constexpr int tilerows = 8;       // rows whose windows are summed together
 
-// Below this many table cells (rows times data columns) starting a thread
-// costs more than the rows it takes over save.
-constexpr long minthreadcells = 20000;
+// Below this many table cells (rows times data columns) starting the
+// threads, about 40 microseconds each time, costs more than the rows they
+// take over save, even with windows of a few rows.
+constexpr long minthreadcells = 40000;
 
 namespace {
 
@@ -268,22 +269,14 @@ static void findweights(const job& jb, int i, scratch* s, int r,
   *win = rowwindow{nback, t - nback, W, Vstddev};
 }
 
-// Eight doubles that are added and multiplied lane by lane, each lane
-// exactly as a scalar double would be (no contraction into fused
-// multiply-adds), so a lane's sum takes its terms in the same order and
-// gives the same bits as the plain evaluation.
-typedef double lanes __attribute__((vector_size(64)));
-constexpr int nlanes = 8;
-
-// The summing loop is built for the widest vector unit the machine has,
-// chosen when the program starts; the portable build has only the generic
-// one. Lane arithmetic is the same IEEE arithmetic on every unit, so all of
-// them give the same bits.
-#ifdef QUORVEL_PORTABLE
-#define widestlanes
-#else
-#define widestlanes __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
+// Doubles that are added and multiplied lane by lane, each lane exactly as
+// a scalar double would be (no contraction into fused multiply-adds), so a
+// lane's sum takes its terms in the same order and gives the same bits as
+// the plain evaluation. One vector fills a register of the vector unit:
+// eight lanes with AVX-512, four with AVX2, two with the generic SSE2 unit.
+typedef double lanes8 __attribute__((vector_size(64)));
+typedef double lanes4 __attribute__((vector_size(32)));
+typedef double lanes2 __attribute__((vector_size(16)));
 
 // Adds factor * value (or factor * value * value when squared) to nvec
 // vectors of sums, value being the vectors of the row's columns.
@@ -355,25 +348,62 @@ sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
 // of factor[r][t] * value (or factor[r][t] * value * value when squared).
 // A block of columns is summed for the whole tile before the next, so the
 // values of the tile's windows are read from the cache, not from memory,
-// after the first pair of rows.
-template <bool squared>
-widestlanes static void sumterms(const double* block, int ncols, int i0,
-                                 int nrows, const rowwindow* win,
-                                 const double* const* factor,
-                                 double (*sums)[maxcols]) {
+// after the first pair of rows. Four vectors of columns at a time keep
+// eight chains of additions in flight, two rows' worth, in the registers of
+// every unit.
+template <typename vec, bool squared>
+static inline __attribute__((always_inline)) void
+sumblocks(const double* block, int ncols, int i0, int nrows,
+          const rowwindow* win, const double* const* factor,
+          double (*sums)[maxcols]) {
+  constexpr int width = sizeof(vec) / sizeof(double);
   int c0 = 0;
-  for (; c0 + 4 * nlanes <= ncols; c0 += 4 * nlanes)
+  for (; c0 + 4 * width <= ncols; c0 += 4 * width)
     for (int r = 0; r < nrows; r += 2)
-      sumlanes<lanes, 4, squared>(block, ncols, c0, i0 + r, win + r,
-                                  factor + r, sums + r);
-  for (; c0 + nlanes <= ncols; c0 += nlanes)
+      sumlanes<vec, 4, squared>(block, ncols, c0, i0 + r, win + r,
+                                factor + r, sums + r);
+  for (; c0 + width <= ncols; c0 += width)
     for (int r = 0; r < nrows; r += 2)
-      sumlanes<lanes, 1, squared>(block, ncols, c0, i0 + r, win + r,
-                                  factor + r, sums + r);
+      sumlanes<vec, 1, squared>(block, ncols, c0, i0 + r, win + r,
+                                factor + r, sums + r);
   for (; c0 < ncols; ++c0)
     for (int r = 0; r < nrows; r += 2)
       sumlanes<double, 1, squared>(block, ncols, c0, i0 + r, win + r,
                                    factor + r, sums + r);
+}
+
+#ifndef QUORVEL_PORTABLE
+template <bool squared>
+__attribute__((target("avx512f"))) static void
+sumavx512(const double* block, int ncols, int i0, int nrows,
+          const rowwindow* win, const double* const* factor,
+          double (*sums)[maxcols]) {
+  sumblocks<lanes8, squared>(block, ncols, i0, nrows, win, factor, sums);
+}
+
+template <bool squared>
+__attribute__((target("avx2"))) static void
+sumavx2(const double* block, int ncols, int i0, int nrows,
+        const rowwindow* win, const double* const* factor,
+        double (*sums)[maxcols]) {
+  sumblocks<lanes4, squared>(block, ncols, i0, nrows, win, factor, sums);
+}
+#endif
+
+// The sums run on the widest vector unit the machine has; the portable
+// build has only the generic one. Lane arithmetic is the same IEEE
+// arithmetic on every unit, so all of them give the same bits.
+template <bool squared>
+static void sumterms(const double* block, int ncols, int i0, int nrows,
+                     const rowwindow* win, const double* const* factor,
+                     double (*sums)[maxcols]) {
+#ifndef QUORVEL_PORTABLE
+  if (__builtin_cpu_supports("avx512f"))
+    return sumavx512<squared>(block, ncols, i0, nrows, win, factor, sums);
+  if (__builtin_cpu_supports("avx2"))
+    return sumavx2<squared>(block, ncols, i0, nrows, win, factor, sums);
+#endif
+  sumblocks<lanes2, squared>(block, ncols, i0, nrows, win, factor, sums);
 }
 
 // Sums the windows win of the nrows rows from row i0 on in every column,
@@ -443,8 +473,8 @@ static void inparallel(const job& jb, int nthreads,
     if (!threadscratch[t])
       threadscratch[t] = static_cast<scratch*>(std::malloc(sizeof(scratch)));
     shares[t].s = threadscratch[t];
-    started[t] = shares[t].s &&
-                 pthread_create(&threads[t], nullptr, runshare, &shares[t]) == 0;
+    started[t] = shares[t].s && pthread_create(&threads[t], nullptr,
+                                               runshare, &shares[t]) == 0;
   }
   for (int t = 0; t < nthreads; ++t)
     if (!started[t])
