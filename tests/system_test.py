@@ -160,6 +160,19 @@ class System(unittest.TestCase):
             drained(p.stdin.fileno())
             self.assertEqual(p.communicate(rest, timeout=10), (want, None))
 
+    def test_textcopy_writes_a_pipe_in_blocks(self):
+        # A block is counted before translation: 4095 LFs stay in it.
+        p = subprocess.Popen([T], stdin=PIPE, stdout=PIPE)
+        for data, want in (b"\n" * 4095, b""), (b"\nab", b"\r\n" * 4096):
+            os.write(p.stdin.fileno(), data)
+            drained(p.stdin.fileno())
+            got = b""
+            while len(got) <= len(want) and select.select([p.stdout], [], [],
+                                                          0.2)[0]:
+                got += os.read(p.stdout.fileno(), 9000)
+            self.assertEqual(got, want)
+        self.assertEqual(p.communicate(timeout=10), (b"ab", None))
+
     def test_textcopy_on_a_terminal(self):
         # Ctrl-Z drops the rest of its read, and a read that begins with it
         # ends the copy; each read's bytes show at once.
