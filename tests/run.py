@@ -1,14 +1,12 @@
 """Runs a table of cases against a program: run.py PROGRAM TABLE.
 
 A case is a line: name | arguments | input | standard output | standard
-error | exit status | ./quorveltmp.txt. Arguments are shell words, " ; "
-between command lines that must give the same result. Left off: no message,
-status 0, the file not looked at. Escapes: \\t \\r \\n \\v \\f \\0 \\z (0x1A)
-\\xHH \\\\; {N*text} is text N times. Expected \\n is CR LF, the programs' line
-end; an output ending in "..." need only begin with the rest. "in" is the
-input with CR LF line ends; for the file, "absent" is none and "*" any.
-"$name" is the text of a line "let name = text". Runs are named "qv", each
-in an empty directory.
+error | exit status | ./quorveltmp.txt; left off: no message, status 0, any
+file. Arguments are shell words, " ; " between command lines with one
+result. Escapes \\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\; {N*text} is text N
+times; $name is the text of a line "let name = text". Expected \\n is CR LF;
+"..." ends a prefix; "in" is the input with CR LF; "absent" is no file.
+Each run is named "qv" and has an empty directory of its own.
 """
 import os, re, shlex, subprocess, sys, tempfile
 

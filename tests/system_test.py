@@ -18,19 +18,15 @@ def table(n, seed=0):
 
 
 SMALL, BIG = table(3), table(3000)  # BIG's output passes 64 KiB
-
-
-def crlf(data):
-    return data.replace(b"\n", b"\r\n")
+crlf = lambda data: data.replace(b"\n", b"\r\n")  # noqa: E731
 
 
 def drained(fd):
     """Waits until a pipe holds no unread bytes."""
-    for _ in range(5000):
-        if not struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"    "))[0]:
-            return
+    deadline = time.monotonic() + 5
+    while struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"    "))[0]:
+        assert time.monotonic() < deadline, "the reader never took its input"
         time.sleep(0.001)
-    raise AssertionError("the reader never took its input")
 
 
 class System(unittest.TestCase):
@@ -41,8 +37,7 @@ class System(unittest.TestCase):
         self.read = lambda path=self.tmp: pathlib.Path(path).read_bytes()
 
     def run_(self, data=b"", prog=Q, argv0="qv", **kw):
-        kw.setdefault("stdout", PIPE)
-        kw.setdefault("stderr", PIPE)
+        kw = dict(dict(stdout=PIPE, stderr=PIPE), **kw)
         r = subprocess.run([argv0], executable=prog, cwd=self.dir,
                            input=data, timeout=30, **kw)
         return r.stdout, r.stderr, r.returncode
