@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -138,6 +139,7 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 constexpr int maxthreads = 64;    // threads beyond this share no more work
 constexpr int cacheslots = 4096;  // weights remembered per thread
 constexpr int tilerows = 8;       // rows whose windows are summed together
+constexpr int bandahead = 64;     // rows gathered beyond a tile's windows
 
 // Below this many table cells (rows times data columns) starting the
 // threads, about 40 microseconds each time, costs more than the rows they
@@ -160,12 +162,21 @@ struct rowwindow {
 // of the error terms. The weight cache spares an exp for a distance met
 // again (on a regular grid of positions, nearly every one); a weight is a
 // pure function of its distance, so the bits are the same either way.
+// The band is a copy of the rows the windows reach, row by row, so that
+// the columns of one row lie side by side for the vector lanes: rows
+// [bandfirst, bandfirst + bandrows) of the LR values, and of the dLR values
+// of the columns that have them. It holds the whole table at most, and
+// only the rows a tile needs at least.
 struct scratch {
   double weight[tilerows][maxrows];
   double square[tilerows][maxrows];
   std::uint32_t distance[cacheslots];
   double cached[cacheslots];
   bool used[cacheslots];
+  int bandfirst;
+  int bandrows;
+  double values[static_cast<std::size_t>(maxrows) * maxcols];
+  double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
 };
 
 // What every thread reads in one call.
@@ -181,10 +192,9 @@ struct job {
   std::uint32_t reach;
 };
 
-// One thread's share of the rows, and the step it runs on them.
+// One thread's share of the rows.
 struct share {
   const job* jb;
-  void (*step)(const job& jb, int from, int to, scratch* s);
   int from;
   int to;
   scratch* s;
@@ -192,12 +202,9 @@ struct share {
 
 }  // namespace
 
-// The LR and dLR values row by row, so that the columns of one row lie side
-// by side for the vector lanes, and the calling thread's scratch. Static
-// like the table store, so that the kernel never lacks memory; a thread
-// that cannot have its own scratch leaves its share to the caller.
-static double values[static_cast<std::size_t>(maxrows) * maxcols];
-static double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
+// The calling thread's scratch is static like the table store, so that
+// the kernel never lacks memory; a thread that cannot have its own scratch
+// leaves its share to the caller.
 static scratch callerscratch;
 static scratch* threadscratch[maxthreads];  // taken when first needed
 
@@ -213,59 +220,67 @@ static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
   return w;
 }
 
-// Copies rows [from, to) of the LR and dLR columns into the row-major
-// blocks.
-static void gather(const job& jb, int from, int to, scratch*) {
+// Makes the band hold rows [first, last) and some rows beyond, where the
+// next tiles' windows will likely reach, so that it is gathered again only
+// every few hundred rows.
+static void gather(const job& jb, int first, int last, scratch* s) {
   const table* tab = jb.tab;
-  for (int r = from; r < to; ++r) {
-    double* row = values + static_cast<std::ptrdiff_t>(r) * jb.ncols;
+  if (first >= s->bandfirst && last <= s->bandfirst + s->bandrows)
+    return;
+  const int ahead = bandahead + (last - first);
+  last = jb.n - last < ahead ? jb.n : last + ahead;
+  for (int r = first; r < last; ++r) {
+    const std::ptrdiff_t at = r - first;
+    double* row = s->values + at * jb.ncols;
     for (int k = 0; k < jb.ncols; ++k)
       row[k] = tab->LR[k][r];
-    double* errrow = errvalues + static_cast<std::ptrdiff_t>(r) * jb.nerr;
+    double* errrow = s->errvalues + at * jb.nerr;
     for (int e = 0; e < jb.nerr; ++e)
       errrow[e] = tab->dLR[jb.witherr[e]][r];
   }
+  s->bandfirst = first;
+  s->bandrows = last - first;
 }
 
-// Records the t-th weight of a window in slot r of the scratch and adds it
-// to the sums every column shares.
-static inline void takeweight(const job& jb, scratch* s, int r,
-                              std::uint32_t d, int t, double* W,
-                              double* Vstddev) {
+// Returns the weight of a neighbour at distance d, recorded as the t-th
+// weight of slot r with its square.
+static inline double takeweight(const job& jb, scratch* s, int r,
+                                std::uint32_t d, int t) {
   const options& opt = *jb.opt;
   const double w = cachedweight(s, opt.smoothfunc, d, opt.winsize);
   s->weight[r][t] = w;
-  *W += w;
   if (jb.errors)
     s->square[r][t] = w * w;
-  if (jb.withstddev)
-    *Vstddev += w * opt.stddev * opt.stddev;
+  return w;
 }
 
 // Scans row i's window, backward then forward, and finds its weights on
-// the way into slot r, in the order the sums take them. The shared sums
-// stay in locals: kept in memory, each addition would wait on a store and
-// a load.
-static void findweights(const job& jb, int i, scratch* s, int r,
-                        rowwindow* win) {
+// the way into slot r, with the sums every column shares, in the order the
+// sums take them. Kept out of line: inlined into its caller, its loops'
+// counters and sums were kept in memory, not registers.
+__attribute__((noinline)) static void
+findweights(const job& jb, int i, scratch* s, int r, rowwindow* win) {
   const std::int32_t* pos = jb.tab->pos;
   const std::uint32_t here = static_cast<std::uint32_t>(pos[i]);
   double W = 0;
-  double Vstddev = 0;
   int t = 0;
   for (int j = i - 1; j >= 0; --j) {
     const std::uint32_t d = here - static_cast<std::uint32_t>(pos[j]);
     if (d > jb.reach)
       break;
-    takeweight(jb, s, r, d, t++, &W, &Vstddev);
+    W += takeweight(jb, s, r, d, t++);
   }
   const int nback = t;
   for (int j = i; j < jb.n; ++j) {
     const std::uint32_t d = static_cast<std::uint32_t>(pos[j]) - here;
     if (d > jb.reach)
       break;
-    takeweight(jb, s, r, d, t++, &W, &Vstddev);
+    W += takeweight(jb, s, r, d, t++);
   }
+  double Vstddev = 0;
+  if (jb.withstddev)
+    for (int u = 0; u < t; ++u)
+      Vstddev += s->weight[r][u] * jb.opt->stddev * jb.opt->stddev;
   *win = rowwindow{nback, t - nback, W, Vstddev};
 }
 
@@ -415,7 +430,8 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   const double* factor[tilerows + 1];
   for (int r = 0; r <= nrows; ++r)
     factor[r] = s->weight[r % tilerows];
-  sumterms<false>(values, jb.ncols, i0, nrows, win, factor, sums);
+  const int at = i0 - s->bandfirst;  // row i0 in the band
+  sumterms<false>(s->values, jb.ncols, at, nrows, win, factor, sums);
   // Column by column, so that a tile's outputs fill whole cache lines.
   for (int k = 0; k < jb.ncols; ++k)
     for (int r = 0; r < nrows; ++r)
@@ -426,7 +442,7 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   // formed once per row.
   for (int r = 0; r <= nrows; ++r)
     factor[r] = s->square[r % tilerows];
-  sumterms<true>(errvalues, jb.nerr, i0, nrows, win, factor, sums);
+  sumterms<true>(s->errvalues, jb.nerr, at, nrows, win, factor, sums);
   for (int k = 0, e = 0; k < jb.ncols; ++k) {
     const bool own = e < jb.nerr && jb.witherr[e] == k;
     for (int r = 0; r < nrows; ++r) {
@@ -439,34 +455,40 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
 
 // Smooths rows [from, to), a tile of rows at a time.
 static void smooth(const job& jb, int from, int to, scratch* s) {
-  // The weights depend on the function and winsize of this call.
+  // The weights and the band hold values of this call's table.
   std::memset(s->used, 0, sizeof s->used);
+  s->bandrows = 0;
   for (int i0 = from; i0 < to; i0 += tilerows) {
     const int nrows = to - i0 < tilerows ? to - i0 : tilerows;
     rowwindow win[tilerows + 1] = {};  // and one of no rows after an odd tile
-    for (int r = 0; r < nrows; ++r)
+    int first = i0;
+    int last = i0;
+    for (int r = 0; r < nrows; ++r) {
       findweights(jb, i0 + r, s, r, &win[r]);
+      first = std::min(first, i0 + r - win[r].nback);
+      last = std::max(last, i0 + r + win[r].nfwd);
+    }
+    gather(jb, first, last, s);
     sumtile(jb, i0, nrows, win, s);
   }
 }
 
 static void* runshare(void* arg) {
   const share* sh = static_cast<const share*>(arg);
-  sh->step(*sh->jb, sh->from, sh->to, sh->s);
+  smooth(*sh->jb, sh->from, sh->to, sh->s);
   return nullptr;
 }
 
-// Runs step on nthreads shares of the rows: thread t takes rows
+// Smooths the rows in nthreads shares: thread t takes rows
 // [n t / nthreads, n (t + 1) / nthreads), the caller the first share. A
-// share whose thread cannot have its scratch or cannot start is run by the
-// caller after its own.
-static void inparallel(const job& jb, int nthreads,
-                       void (*step)(const job&, int, int, scratch*)) {
+// share whose thread cannot have its scratch or cannot start is smoothed by
+// the caller after its own.
+static void inparallel(const job& jb, int nthreads) {
   share shares[maxthreads];
   pthread_t threads[maxthreads];
   bool started[maxthreads] = {};
   for (int t = 0; t < nthreads; ++t) {
-    shares[t] = share{&jb, step, jb.n * t / nthreads,
+    shares[t] = share{&jb, jb.n * t / nthreads,
                       jb.n * (t + 1) / nthreads, &callerscratch};
     if (t == 0)
       continue;
@@ -478,7 +500,7 @@ static void inparallel(const job& jb, int nthreads,
   }
   for (int t = 0; t < nthreads; ++t)
     if (!started[t])
-      step(jb, shares[t].from, shares[t].to, &callerscratch);
+      smooth(jb, shares[t].from, shares[t].to, &callerscratch);
   for (int t = 1; t < nthreads; ++t)
     if (started[t])
       pthread_join(threads[t], nullptr);
@@ -506,10 +528,7 @@ void smoothtable(const options& opt, table* tab, int nthreads) {
     nthreads = n;
   if (nthreads < 1)
     nthreads = 1;
-  // A window reaches into other shares' rows, so every row is gathered
-  // before any is smoothed.
-  inparallel(jb, nthreads, gather);
-  inparallel(jb, nthreads, smooth);
+  inparallel(jb, nthreads);
 }
 
 // The cores this process may run on, or 1 when that cannot be learnt.
