@@ -14,6 +14,5 @@ foreach(program quorvel textcopy)
            $<TARGET_FILE:${program}> ${testdir}/${program}.cases)
 endforeach()
 add_test(NAME system COMMAND Python3::Interpreter ${testdir}/system_test.py)
-# Limits on the address space are not tried under the sanitizers.
-set_tests_properties(system PROPERTIES ENVIRONMENT "QUORVEL=$<TARGET_FILE:quorvel>;\
-TEXTCOPY=$<TARGET_FILE:textcopy>$<$<BOOL:${QUORVEL_SANITIZE}>:;QUORVEL_SANITIZED=1>")
+set_tests_properties(system PROPERTIES ENVIRONMENT
+  "QUORVEL=$<TARGET_FILE:quorvel>;TEXTCOPY=$<TARGET_FILE:textcopy>")
