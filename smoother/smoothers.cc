@@ -137,7 +137,7 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 // the order above, so neither the lanes nor the threads change a bit.
 
 constexpr int maxthreads = 64;    // threads beyond this share no more work
-constexpr int cacheslots = 4096;  // weights remembered per thread
+constexpr int cachebits = 12;     // 4096 weights remembered per thread
 constexpr int tilerows = 8;       // rows whose windows are summed together
 constexpr int bandahead = 64;     // rows gathered beyond a tile's windows
 
@@ -170,9 +170,9 @@ struct rowwindow {
 struct scratch {
   double weight[tilerows][maxrows];
   double square[tilerows][maxrows];
-  std::uint32_t distance[cacheslots];
-  double cached[cacheslots];
-  bool used[cacheslots];
+  std::uint32_t distance[1 << cachebits];
+  double cached[1 << cachebits];
+  bool used[1 << cachebits];
   int bandfirst;
   int bandrows;
   double values[static_cast<std::size_t>(maxrows) * maxcols];
@@ -210,7 +210,9 @@ static scratch* threadscratch[maxthreads];  // taken when first needed
 
 static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
                            int winsize) {
-  std::uint32_t slot = (d * 2654435761u) >> 20;
+  // The top bits of d times 2^32 over the golden ratio: distances on a grid
+  // of any spacing spread evenly over the slots.
+  const std::uint32_t slot = (d * 2654435761u) >> (32 - cachebits);
   if (s->used[slot] && s->distance[slot] == d)
     return s->cached[slot];
   double w = weightof(smoothfunc, d, winsize);

@@ -20,5 +20,6 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 // (one, for a small table). The output arrays must be reserved.
 void smoothtable(const options& opt, table* tab);
 
-// As above, on exactly nthreads threads (at least 1, at most one per row).
+// As above, with the rows split among nthreads threads (at least 1, at most
+// one per row and 64 in all).
 void smoothtable(const options& opt, table* tab, int nthreads);
