@@ -139,6 +139,7 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 constexpr int maxthreads = 64;    // threads beyond this share no more work
 constexpr int cachebits = 12;     // 4096 weights remembered per thread
 constexpr int tilerows = 8;       // rows whose windows are summed together
+constexpr int grouprows = 4;      // rows that share each load of a value
 constexpr int bandahead = 64;     // rows gathered beyond a tile's windows
 
 // Below this many table cells (rows times data columns) starting the
@@ -307,57 +308,67 @@ addterm(vec* acc, const double* row, double factor) {
   }
 }
 
-// The same for two rows' sums from one load of the values.
+// The same for the sums of a group of rows from one load of the values,
+// row q's factor being factor[q][base[q] + o], o a row's offset from row i.
 template <typename vec, int nvec, bool squared>
 static inline __attribute__((always_inline)) void
-addterm2(vec* acc, vec* acc2, const double* row, double factor,
-         double factor2) {
+addterms(vec (*acc)[nvec], const double* row, const double* const* factor,
+         const int* base, int o) {
   for (int v = 0; v < nvec; ++v) {
     vec x;
     std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
-    acc[v] += squared ? factor * x * x : factor * x;
-    acc2[v] += squared ? factor2 * x * x : factor2 * x;
+    for (int q = 0; q < grouprows; ++q) {
+      const double f = factor[q][base[q] + o];
+      acc[q][v] += squared ? f * x * x : f * x;
+    }
   }
 }
 
-// Sums the windows win[0] of row i and win[1] of row i + 1 over nvec
-// vectors of columns from column c0 on, each term in its row's fixed order
-// (backward from the row before it, then forward from the row itself) with
-// that row's factors. The two windows mostly overlap, one row apart, so
-// each value is loaded once for both. A second window of no rows sums row
-// i alone.
+// Sums the windows win[q] of the group of rows i + q over nvec vectors of
+// columns from column c0 on, each term in its row's fixed order with that
+// row's factors: row i + q takes the rows at offsets o = q - 1 down to
+// q - nback from row i (its term q - 1 - o), then q up to q + nfwd - 1
+// (its term nback + o - q). The windows mostly overlap, so over the offsets
+// every row takes, each value is loaded once for all; before and after
+// those, each row takes its own. Windows of no rows pad a short group.
 template <typename vec, int nvec, bool squared>
 static inline __attribute__((always_inline)) void
 sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
          const rowwindow* win, const double* const* factor,
          double (*sums)[maxcols]) {
-  vec a[nvec] = {};
-  vec b[nvec] = {};
+  vec acc[grouprows][nvec] = {};
   const double* at = block + i * stride + c0;  // row i's columns
-  const double* fa = factor[0];
-  const double* fb = factor[1];
-  // Backward: row i - s is row i's term s - 1 and row i + 1's term s.
-  if (win[1].nback > 0)
-    addterm<vec, nvec, squared>(b, at, fb[0]);
-  int s = 1;
-  for (; s <= win[0].nback && s < win[1].nback; ++s)
-    addterm2<vec, nvec, squared>(a, b, at - s * stride, fa[s - 1], fb[s]);
-  for (int t = s; t <= win[0].nback; ++t)
-    addterm<vec, nvec, squared>(a, at - t * stride, fa[t - 1]);
-  for (int t = s; t < win[1].nback; ++t)
-    addterm<vec, nvec, squared>(b, at - t * stride, fb[t]);
-  // Forward: row i + s is row i's term s and row i + 1's term s - 1.
-  fa += win[0].nback;
-  fb += win[1].nback;
-  addterm<vec, nvec, squared>(a, at, fa[0]);
-  for (s = 1; s < win[0].nfwd && s <= win[1].nfwd; ++s)
-    addterm2<vec, nvec, squared>(a, b, at + s * stride, fa[s], fb[s - 1]);
-  for (int t = s; t < win[0].nfwd; ++t)
-    addterm<vec, nvec, squared>(a, at + t * stride, fa[t]);
-  for (int t = s; t <= win[1].nfwd; ++t)
-    addterm<vec, nvec, squared>(b, at + t * stride, fb[t - 1]);
-  std::memcpy(sums[0] + c0, a, sizeof a);
-  std::memcpy(sums[1] + c0, b, sizeof b);
+  int base[grouprows];
+  int lo = -maxrows;  // backward, every row takes offsets -1 down to lo
+  for (int q = 0; q < grouprows; ++q) {
+    lo = std::max(lo, q - win[q].nback);
+    for (int o = q - 1; o >= std::max(0, q - win[q].nback); --o)
+      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+                                  factor[q][q - 1 - o]);
+    base[q] = q - 1;
+  }
+  for (int o = -1; o >= lo; --o)
+    addterms<vec, nvec, squared>(acc, at + o * stride, factor, base, -o);
+  for (int q = 0; q < grouprows; ++q)
+    for (int o = std::min(-1, lo - 1); o >= q - win[q].nback; --o)
+      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+                                  factor[q][q - 1 - o]);
+  int hi = maxrows;  // forward, every row takes offsets grouprows - 1 up to hi
+  for (int q = 0; q < grouprows; ++q) {
+    hi = std::min(hi, q + win[q].nfwd - 1);
+    base[q] = win[q].nback - q;
+    for (int o = q; o <= std::min(grouprows - 2, q + win[q].nfwd - 1); ++o)
+      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+                                  factor[q][base[q] + o]);
+  }
+  for (int o = grouprows - 1; o <= hi; ++o)
+    addterms<vec, nvec, squared>(acc, at + o * stride, factor, base, o);
+  for (int q = 0; q < grouprows; ++q)
+    for (int o = std::max(grouprows - 1, hi + 1); o < q + win[q].nfwd; ++o)
+      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+                                  factor[q][base[q] + o]);
+  for (int q = 0; q < grouprows; ++q)
+    std::memcpy(sums[q] + c0, acc[q], sizeof acc[q]);
 }
 
 // Sets sums[r][c], for the nrows rows from row i0 on and every column c of
@@ -365,9 +376,8 @@ sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
 // of factor[r][t] * value (or factor[r][t] * value * value when squared).
 // A block of columns is summed for the whole tile before the next, so the
 // values of the tile's windows are read from the cache, not from memory,
-// after the first pair of rows. Four vectors of columns at a time keep
-// eight chains of additions in flight, two rows' worth, in the registers of
-// every unit.
+// after the first group of rows. Four vectors of columns for each row of
+// a group keep sixteen chains of additions in flight.
 template <typename vec, bool squared>
 static inline __attribute__((always_inline)) void
 sumblocks(const double* block, int ncols, int i0, int nrows,
@@ -376,15 +386,15 @@ sumblocks(const double* block, int ncols, int i0, int nrows,
   constexpr int width = sizeof(vec) / sizeof(double);
   int c0 = 0;
   for (; c0 + 4 * width <= ncols; c0 += 4 * width)
-    for (int r = 0; r < nrows; r += 2)
+    for (int r = 0; r < nrows; r += grouprows)
       sumlanes<vec, 4, squared>(block, ncols, c0, i0 + r, win + r,
                                 factor + r, sums + r);
   for (; c0 + width <= ncols; c0 += width)
-    for (int r = 0; r < nrows; r += 2)
+    for (int r = 0; r < nrows; r += grouprows)
       sumlanes<vec, 1, squared>(block, ncols, c0, i0 + r, win + r,
                                 factor + r, sums + r);
   for (; c0 < ncols; ++c0)
-    for (int r = 0; r < nrows; r += 2)
+    for (int r = 0; r < nrows; r += grouprows)
       sumlanes<double, 1, squared>(block, ncols, c0, i0 + r, win + r,
                                    factor + r, sums + r);
 }
@@ -428,9 +438,9 @@ static void sumterms(const double* block, int ncols, int i0, int nrows,
 static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
                     const scratch* s) {
   table* tab = jb.tab;
-  double sums[tilerows + 1][maxcols];
-  const double* factor[tilerows + 1];
-  for (int r = 0; r <= nrows; ++r)
+  double sums[tilerows + grouprows - 1][maxcols];
+  const double* factor[tilerows + grouprows - 1];
+  for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->weight[r % tilerows];
   const int at = i0 - s->bandfirst;  // row i0 in the band
   sumterms<false>(s->values, jb.ncols, at, nrows, win, factor, sums);
@@ -442,7 +452,7 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
     return;
   // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
   // formed once per row.
-  for (int r = 0; r <= nrows; ++r)
+  for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->square[r % tilerows];
   sumterms<true>(s->errvalues, jb.nerr, at, nrows, win, factor, sums);
   for (int k = 0, e = 0; k < jb.ncols; ++k) {
@@ -462,7 +472,7 @@ static void smooth(const job& jb, int from, int to, scratch* s) {
   s->bandrows = 0;
   for (int i0 = from; i0 < to; i0 += tilerows) {
     const int nrows = to - i0 < tilerows ? to - i0 : tilerows;
-    rowwindow win[tilerows + 1] = {};  // and one of no rows after an odd tile
+    rowwindow win[tilerows + grouprows - 1] = {};  // padded with empty ones
     int first = i0;
     int last = i0;
     for (int r = 0; r < nrows; ++r) {
