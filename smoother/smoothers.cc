@@ -473,7 +473,7 @@ static void smooth(const job& jb, int from, int to, scratch* s) {
   s->bandrows = 0;
   for (int i0 = from; i0 < to; i0 += tilerows) {
     const int nrows = to - i0 < tilerows ? to - i0 : tilerows;
-    rowwindow win[tilerows + grouprows - 1] = {};  // padded with empty ones
+    rowwindow win[tilerows + grouprows - 1] = {};  // padded: windows of no rows
     int first = i0;
     int last = i0;
     for (int r = 0; r < nrows; ++r) {
