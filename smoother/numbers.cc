@@ -164,6 +164,10 @@ double readnumber(std::string_view text, bool* whole) {
   return s.negative ? -value : value;
 }
 
+bool hasdigits(std::string_view text) {
+  return scandecimal(text.data(), text.data() + text.size()).ndigits > 0;
+}
+
 // Prints |v| (nonzero, finite) by the exact rule: its decimal form to 17
 // significant digits, rounded at the fifth decimal, half away from zero.
 static char* formatexact(double v, char* out) {

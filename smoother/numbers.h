@@ -24,6 +24,9 @@ std::int32_t readint(std::string_view text, bool* whole = nullptr);
 // nothing else.
 double readnumber(std::string_view text, bool* whole = nullptr);
 
+// True when text begins with a number that readnumber takes digits for.
+bool hasdigits(std::string_view text);
+
 // Room needed by formatvalue: the largest double has 309 integer digits.
 constexpr int maxformatted = 320;
 

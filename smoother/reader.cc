@@ -1,6 +1,7 @@
 #include "smoother/reader.h"
 
 #include <cstdlib>
+#include <limits>
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
@@ -78,12 +79,17 @@ static int readheader(const diag& dg, std::string_view header,
   return 0;
 }
 
-// Stores the position and values of data line n as row tab->nrows.
-static void readrow(const diag& dg, const std::string_view* fields,
-                    int nfields, int n, table* tab) {
+// Stores the position and values of data line n as row tab->nrows. With
+// missing set, a data value the line does not give is missing.
+static void readrow(const diag& dg, bool missing,
+                    const std::string_view* fields, int nfields, int n,
+                    table* tab) {
   int r = tab->nrows;
   if (nfields > 2)
     tab->pos[r] = readint(fields[2]);
+  if (missing)
+    for (int k = 0; k < tab->nLR; ++k)
+      tab->LR[k][r] = std::numeric_limits<double>::quiet_NaN();
   for (int i = 4; i < nfields; ++i) {
     const fieldrole& role = tab->role[i];
     if (role.kind == fieldkind::stray) {
@@ -91,9 +97,11 @@ static void readrow(const diag& dg, const std::string_view* fields,
                decimal(role.col)});
       return;
     }
-    double* values = role.kind == fieldkind::data ? tab->LR[role.col]
-                                                   : tab->dLR[role.col];
-    values[r] = readnumber(fields[i]);
+    bool data = role.kind == fieldkind::data;
+    double value = readnumber(fields[i]);
+    if (data && missing && value == 0 && !hasdigits(fields[i]))
+      continue;  // stays missing
+    (data ? tab->LR : tab->dLR)[role.col][r] = value;
   }
 }
 
@@ -124,7 +132,8 @@ static int readfields(const diag& dg, std::string_view line,
   return nfields;
 }
 
-int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
+int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
+              table* tab) {
   char piece[maxpiece];
   std::string_view fields[maxfields];
   long len = readline(dg, in, piece, 1);
@@ -152,7 +161,7 @@ int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
     nfields = readfields(dg, line, fields, n + 2);
     if (nfields < 0)
       return -1;
-    readrow(dg, fields, nfields, static_cast<int>(n), tab);
+    readrow(dg, opt.missing == 1, fields, nfields, static_cast<int>(n), tab);
     ++tab->nrows;
     textwrite(copy, piece, line.size());
   }

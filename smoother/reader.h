@@ -11,6 +11,8 @@
 bool iserrorname(std::string_view name);
 
 // Reads the table from in into tab, deciding the column roles from the
-// header, and copies the header and every accepted line to copy. Returns 0,
-// or -1 after writing its message.
-int readtable(const diag& dg, textin* in, textout* copy, table* tab);
+// header, and copies the header and every accepted line to copy. With
+// opt.missing, a data value without digits, or beyond the end of its line,
+// is stored as missing. Returns 0, or -1 after writing its message.
+int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
+              table* tab);

@@ -1,7 +1,9 @@
 #include "smoother/run.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
 #include <unistd.h>
@@ -46,12 +48,15 @@ request readoptions(int argc, char* const* argv, options* opt) {
       valid = setint(arg.substr(9), &opt->winsize);
     else if (arg.starts_with("-stddev="))
       valid = setnumber(arg.substr(8), &opt->stddev);
+    else if (arg.starts_with("-missing="))
+      valid = setint(arg.substr(9), &opt->missing);
     if (!valid)
       return request::usage;
   }
   // The writer knows only these three layouts of inserted columns.
-  return (opt->outopt >= 0 && opt->outopt <= 2) ? request::run
-                                                : request::usage;
+  bool known = opt->outopt >= 0 && opt->outopt <= 2 &&
+               (opt->missing == 0 || opt->missing == 1);
+  return known ? request::run : request::usage;
 }
 
 // The name messages begin with: the program as invoked, without quotes.
@@ -87,6 +92,9 @@ static void help(std::string_view progname, textout* out) {
       "  -winsize=N     window width in position units (default 1)\n"
       "  -stddev=X      error of a value without an error column"
       " (default 0.12)\n"
+      "  -missing=N     0: a value without digits reads as 0;"
+      " 1: it is left out\n"
+      "                 of the windows and prints as nan (default 0)\n"
       "  -h, --help     this help; --version: the version\n"
       "The full reference: man quorvel\n";
   usageline(progname, out);
@@ -103,6 +111,7 @@ static void version(textout* out) {
 static int filloutputs(const diag& dg, const options& opt, table* tab) {
   // Zero rows still get a block, so that a reservation never looks failed.
   std::size_t n = tab->nrows > 0 ? static_cast<std::size_t>(tab->nrows) : 1;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int k = 0; k < tab->nLR; ++k) {
     tab->LRout[k] = static_cast<double*>(std::malloc(n * sizeof(double)));
     tab->dLRout[k] = static_cast<double*>(std::malloc(n * sizeof(double)));
@@ -116,9 +125,13 @@ static int filloutputs(const diag& dg, const options& opt, table* tab) {
       return -1;
     }
     if (opt.smoothfunc == 0) {
+      // A missing value has no error either.
       for (int r = 0; r < tab->nrows; ++r) {
-        tab->LRout[k][r] = tab->LR[k][r];
-        tab->dLRout[k][r] = tab->dLR[k] ? tab->dLR[k][r] : opt.stddev;
+        double LR = tab->LR[k][r];
+        tab->LRout[k][r] = LR;
+        tab->dLRout[k][r] = std::isnan(LR)  ? nan
+                            : tab->dLR[k] ? tab->dLR[k][r]
+                                          : opt.stddev;
       }
     }
   }
@@ -135,7 +148,7 @@ static int smoothrun(const diag& dg, const options& opt, table* tab,
     return -1;
   static textin in;
   textinopen(&in, STDIN_FILENO);
-  if (readtable(dg, &in, &tf.out, tab) < 0) {
+  if (readtable(dg, opt, &in, &tf.out, tab) < 0) {
     tmpputinplace(dg, &tf, false);
     return -1;
   }

@@ -13,6 +13,7 @@ struct options {
   int outopt = 0;        // 0, 1 or 2: which columns are inserted
   int winsize = 1;       // window width in position units
   double stddev = 0.12;  // error of an LR value without an error column
+  int missing = 0;       // 1: a value without digits is left out, not 0
 };
 
 // What field i (from 4 on) is in every line. Lines are read against the
@@ -37,7 +38,9 @@ struct table {
   int LRcol[maxcols];
   int dLRcol[maxcols];
   fieldrole role[maxfields];  // for field indices 4 and up
-  double* LR[maxcols];      // maxrows doubles each, reserved with the header
+  // maxrows doubles each, reserved with the header. A missing value, read
+  // with the missing option, is not-a-number, which no number read can be.
+  double* LR[maxcols];
   double* dLR[maxcols];     // likewise, null without an error column
   double* LRout[maxcols];   // nrows doubles each, reserved before smoothing
   double* dLRout[maxcols];
