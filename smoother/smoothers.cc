@@ -88,9 +88,12 @@ static void window(const std::int32_t* pos, int n, int i, std::uint32_t reach,
   *last = j - 1;
 }
 
-// Adds row j, at weight w, to the sums of a row's window.
+// Adds row j, at weight w, to the sums of a row's window, unless its value
+// is missing.
 static void take(const options& opt, double w, const double* LR,
                  const double* dLR, int j, sums* acc) {
+  if (std::isnan(LR[j]))
+    return;
   acc->W += w;
   acc->S += w * LR[j];
   if (opt.outopt != 2)
@@ -168,10 +171,14 @@ struct rowwindow {
 // the columns of one row lie side by side for the vector lanes: rows
 // [bandfirst, bandfirst + bandrows) of the LR values, and of the dLR values
 // of the columns that have them. It holds the whole table at most, and
-// only the rows a tile needs at least.
+// only the rows a tile needs at least. Where values are missing, the band
+// holds 0 for a missing value and its error, and 1 or 0 in present for
+// whether a value is there: a term of 0 adds nothing to a sum (no sum here
+// is ever -0), so each column's sums take only its present rows.
 struct scratch {
   double weight[tilerows][maxrows];
   double square[tilerows][maxrows];
+  double stdterm[tilerows][maxrows];  // w * stddev * stddev, when missing
   std::uint32_t distance[1 << cachebits];
   double cached[1 << cachebits];
   bool used[1 << cachebits];
@@ -179,6 +186,7 @@ struct scratch {
   int bandrows;
   double values[static_cast<std::size_t>(maxrows) * maxcols];
   double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
+  double present[static_cast<std::size_t>(maxrows) * maxcols];
 };
 
 // What every thread reads in one call.
@@ -191,6 +199,7 @@ struct job {
   int witherr[maxcols];  // the columns that have an error column
   bool errors;           // outopt 2
   bool withstddev;       // some column's errors come from stddev
+  bool missing;          // some value is missing: each column its own W
   std::uint32_t reach;
 };
 
@@ -241,6 +250,18 @@ static void gather(const job& jb, int first, int last, scratch* s) {
     double* errrow = s->errvalues + at * jb.nerr;
     for (int e = 0; e < jb.nerr; ++e)
       errrow[e] = tab->dLR[jb.witherr[e]][r];
+    if (!jb.missing)
+      continue;
+    double* presentrow = s->present + at * jb.ncols;
+    for (int k = 0, e = 0; k < jb.ncols; ++k) {
+      const bool here = !std::isnan(row[k]);
+      const bool own = e < jb.nerr && jb.witherr[e] == k;
+      presentrow[k] = here;
+      row[k] = here ? row[k] : 0;
+      if (own)
+        errrow[e] = here ? errrow[e] : 0;
+      e += own;
+    }
   }
   s->bandfirst = first;
   s->bandrows = last - first;
@@ -282,9 +303,14 @@ findweights(const job& jb, int i, scratch* s, int r, rowwindow* win) {
     W += takeweight(jb, s, r, d, t++);
   }
   double Vstddev = 0;
-  if (jb.withstddev)
-    for (int u = 0; u < t; ++u)
-      Vstddev += s->weight[r][u] * jb.opt->stddev * jb.opt->stddev;
+  if (jb.withstddev) {
+    for (int u = 0; u < t; ++u) {
+      const double term = s->weight[r][u] * jb.opt->stddev * jb.opt->stddev;
+      Vstddev += term;
+      if (jb.missing)
+        s->stdterm[r][u] = term;  // summed again for each column
+    }
+  }
   *win = rowwindow{nback, t - nback, W, Vstddev};
 }
 
@@ -439,16 +465,22 @@ static void sumterms(const double* block, int ncols, int i0, int nrows,
 static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
                     const scratch* s) {
   table* tab = jb.tab;
-  double sums[tilerows + grouprows - 1][maxcols];
-  const double* factor[tilerows + grouprows - 1];
+  constexpr int padded = tilerows + grouprows - 1;
+  double sums[padded][maxcols];
+  double W[padded][maxcols];  // each column's own, where values are missing
+  const double* factor[padded];
   for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->weight[r % tilerows];
   const int at = i0 - s->bandfirst;  // row i0 in the band
   sumterms<false>(s->values, jb.ncols, at, nrows, win, factor, sums);
+  if (jb.missing)
+    sumterms<false>(s->present, jb.ncols, at, nrows, win, factor, W);
+  for (int r = 0; r < nrows && !jb.missing; ++r)
+    std::fill_n(W[r], jb.ncols, win[r].W);
   // Column by column, so that a tile's outputs fill whole cache lines.
   for (int k = 0; k < jb.ncols; ++k)
     for (int r = 0; r < nrows; ++r)
-      tab->LRout[k][i0 + r] = sums[r][k] / win[r].W;
+      tab->LRout[k][i0 + r] = sums[r][k] / W[r][k];
   if (!jb.errors)
     return;
   // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
@@ -456,11 +488,18 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->square[r % tilerows];
   sumterms<true>(s->errvalues, jb.nerr, at, nrows, win, factor, sums);
+  double Vstddev[padded][maxcols];  // likewise
+  for (int r = 0; r < nrows + grouprows - 1; ++r)
+    factor[r] = s->stdterm[r % tilerows];
+  if (jb.missing && jb.withstddev)
+    sumterms<false>(s->present, jb.ncols, at, nrows, win, factor, Vstddev);
   for (int k = 0, e = 0; k < jb.ncols; ++k) {
     const bool own = e < jb.nerr && jb.witherr[e] == k;
     for (int r = 0; r < nrows; ++r) {
-      const double V = own ? sums[r][e] : win[r].Vstddev;
-      tab->dLRout[k][i0 + r] = std::sqrt(V) / win[r].W;
+      const double V = own          ? sums[r][e]
+                       : jb.missing ? Vstddev[r][k]
+                                    : win[r].Vstddev;
+      tab->dLRout[k][i0 + r] = std::sqrt(V) / W[r][k];
     }
     e += own;
   }
@@ -534,6 +573,10 @@ void smoothtable(const options& opt, table* tab, int nthreads) {
     if (jb.errors && tab->dLR[k])
       jb.witherr[jb.nerr++] = k;
   jb.withstddev = jb.errors && jb.nerr < jb.ncols;
+  jb.missing = false;
+  for (int k = 0; k < jb.ncols && !jb.missing; ++k)
+    jb.missing = std::any_of(tab->LR[k], tab->LR[k] + n,
+                             [](double v) { return std::isnan(v); });
   jb.reach = reachof(opt.smoothfunc, opt.winsize);
   if (nthreads > maxthreads)
     nthreads = maxthreads;

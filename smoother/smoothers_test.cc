@@ -15,9 +15,11 @@ int below(int limit) { return static_cast<int>(gen() % limit); }
 
 // A random table: positions that climb, repeat and drop, spread so widely
 // that a window meets thousands of distinct distances; values of many
-// magnitudes; error columns on about half the data columns.
+// magnitudes, none, four in ten or nine in ten of them missing; error columns
+// on about half the data columns.
 void filltable(table* tab, int n, int ncols,
                std::vector<std::vector<double>>* cols) {
+  const int gaps = below(3) * 9 / 2;  // missing values in ten: 0, 4 or 9
   *tab = table();
   tab->nrows = n;
   tab->nLR = ncols;
@@ -31,7 +33,9 @@ void filltable(table* tab, int n, int ncols,
     tab->LR[k] = (*cols)[2 * k].data();
     tab->dLR[k] = below(2) ? (*cols)[2 * k + 1].data() : nullptr;
     for (int r = 0; r < n; ++r) {
-      tab->LR[k][r] = std::ldexp(below(2000001) - 1e6, -below(30));
+      tab->LR[k][r] = below(10) < gaps
+                          ? std::nan("")
+                          : std::ldexp(below(2000001) - 1e6, -below(30));
       if (tab->dLR[k])
         tab->dLR[k][r] = below(100000) / 7e5;
     }
