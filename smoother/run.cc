@@ -92,9 +92,9 @@ static void help(std::string_view progname, textout* out) {
       "  -winsize=N     window width in position units (default 1)\n"
       "  -stddev=X      error of a value without an error column"
       " (default 0.12)\n"
-      "  -missing=N     0: a value without digits reads as 0;"
-      " 1: it is left out\n"
-      "                 of the windows and prints as nan (default 0)\n"
+      "  -missing=N     1: leave values without digits (NA) out of the"
+      " windows\n"
+      "                 instead of reading them as 0 (default 0)\n"
       "  -h, --help     this help; --version: the version\n"
       "The full reference: man quorvel\n";
   usageline(progname, out);
