@@ -38,6 +38,17 @@ static void catchendsignals() {
   }
 }
 
+// Holds the end signals back while a file is being named or renamed, so
+// that a signal finds it either without a name of its own or with one that
+// the handler knows.
+static void holdendsignals(sigset_t* old) {
+  sigset_t ends;
+  sigemptyset(&ends);
+  for (int sig : endsignals)
+    sigaddset(&ends, sig);
+  sigprocmask(SIG_BLOCK, &ends, old);
+}
+
 static void restoreendsignals() {
   removeonsignal = 0;
   if (!caught)
@@ -76,20 +87,24 @@ static bool linkable(int fd, char* path, std::size_t size) {
 
 static int opennamed(tmpcopy* tf) {
   catchendsignals();
-  for (int tries = 0; tries < 100; ++tries) {
+  sigset_t old;
+  holdendsignals(&old);
+  int fd = -1;
+  for (int tries = 0; tries < 100 && fd < 0; ++tries) {
     freshname(tf->ownname, sizeof tf->ownname);
-    int fd = open(tf->ownname, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-    if (fd >= 0) {
-      std::snprintf(removename, sizeof removename, "%s", tf->ownname);
-      removeonsignal = 1;
-      tf->named = true;
-      return fd;
-    }
-    if (errno != EEXIST)
+    fd = open(tf->ownname, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno != EEXIST)
       break;
   }
-  restoreendsignals();
-  return -1;
+  if (fd >= 0) {
+    std::snprintf(removename, sizeof removename, "%s", tf->ownname);
+    removeonsignal = 1;
+    tf->named = true;
+  } else {
+    restoreendsignals();
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return fd;
 }
 
 int tmpcreate(const diag& dg, tmpcopy* tf) {
@@ -140,12 +155,8 @@ int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
   textflush(&tf->out);
   // No signal may come between the file getting a name and its rename, so
   // that nothing but the finished name is ever left behind.
-  sigset_t ends;
   sigset_t old;
-  sigemptyset(&ends);
-  for (int sig : endsignals)
-    sigaddset(&ends, sig);
-  sigprocmask(SIG_BLOCK, &ends, &old);
+  holdendsignals(&old);
   bool named = tf->named || linkunnamed(tf);
   bool inplace = named && rename(tf->ownname, tmpname) == 0;
   if (named && !inplace)
