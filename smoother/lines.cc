@@ -1,7 +1,10 @@
 #include "smoother/lines.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include <sched.h>
 
 long readpiece(textin* in, char* piece) {
   std::size_t have = 0;
@@ -73,4 +76,54 @@ int splitfields(std::string_view line, std::string_view* fields) {
   }
   fields[n++] = std::string_view(text + from, size - from);
   return n;
+}
+
+// More than one core the process may run on: on one, a second thread only
+// takes turns with the first.
+static bool severalcores() {
+  cpu_set_t set;
+  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+}
+
+bool aheadstart(ahead* a, void* (*loop)(void*), void* arg) {
+  a->started = false;
+  a->quit = false;
+  if (!severalcores() || sem_init(&a->go, 0, 0) != 0)
+    return false;
+  if (sem_init(&a->done, 0, 0) != 0) {
+    sem_destroy(&a->go);
+    return false;
+  }
+  a->started = pthread_create(&a->thread, nullptr, loop, arg) == 0;
+  if (!a->started) {
+    sem_destroy(&a->go);
+    sem_destroy(&a->done);
+  }
+  return a->started;
+}
+
+// A wait that a signal handler's return does not cut short.
+static void waitfor(sem_t* s) {
+  while (sem_wait(s) != 0 && errno == EINTR) {
+  }
+}
+
+void aheadask(ahead* a) { sem_post(&a->go); }
+
+void aheadwait(ahead* a) { waitfor(&a->done); }
+
+bool aheadnext(ahead* a) {
+  waitfor(&a->go);
+  return !a->quit;
+}
+
+void aheaddone(ahead* a) { sem_post(&a->done); }
+
+void aheadend(ahead* a) {
+  if (!a->started)
+    return;
+  a->quit = true;
+  sem_post(&a->go);
+  pthread_join(a->thread, nullptr);
+  a->started = false;
 }

@@ -63,6 +63,21 @@ static std::size_t keepdigits(const char* first, const char* last, char* buf,
   return len;
 }
 
+// Adds the digits from p on to *mantissa, which wraps when there are too
+// many for it, and returns the end of the digits.
+static const char* adddigits(const char* p, const char* end,
+                             std::uint64_t* mantissa) {
+  std::uint64_t m = *mantissa;
+  for (; p < end; ++p) {
+    auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9)
+      break;
+    m = m * 10 + digit;
+  }
+  *mantissa = m;
+  return p;
+}
+
 namespace {
 
 // What the grammar of a floating-point number accepts from a text: the
@@ -90,17 +105,17 @@ static decimalspan scandecimal(const char* p, const char* end) {
   if (p < end && (*p == '+' || *p == '-'))
     s.negative = *p++ == '-';
   s.first = p;
+  // The integer digits, then those after a point: a loop each, so that a
+  // digit costs one test of the byte and no test of the point.
+  p = adddigits(p, end, &s.mantissa);
   long fracdigits = 0;
-  for (bool point = false; p < end; ++p) {
-    if (*p == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (!isdigitbyte(*p))
-      break;
-    s.mantissa = s.mantissa * 10 + static_cast<unsigned char>(*p - '0');
-    ++s.ndigits;
-    fracdigits += point;
+  if (p < end && *p == '.') {
+    const char* point = p;
+    p = adddigits(p + 1, end, &s.mantissa);
+    fracdigits = p - point - 1;
+    s.ndigits = p - s.first - 1;
+  } else {
+    s.ndigits = p - s.first;
   }
   s.digitsend = s.end = p;
   if (s.ndigits == 0)
@@ -209,6 +224,32 @@ static char* formatexact(double v, char* out) {
   return out + 5;
 }
 
+// The two digits of each number below 100, so that the decimals are printed
+// a pair at a time.
+static const char digitpairs[] =
+    "0001020304050607080910111213141516171819"
+    "2021222324252627282930313233343536373839"
+    "4041424344454647484950515253545556575859"
+    "6061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Prints a count of hundred-thousandths below 1e11 in fixed point.
+static char* putunits(std::uint64_t units, char* out) {
+  auto whole = static_cast<std::uint32_t>(units / 100000);
+  auto decimals = static_cast<std::uint32_t>(units % 100000);
+  // Most values are below ten: one digit needs no conversion.
+  if (whole < 10)
+    *out++ = static_cast<char>('0' + whole);
+  else
+    out = std::to_chars(out, out + 24, whole).ptr;
+  out[0] = '.';
+  out[1] = static_cast<char>('0' + decimals / 10000);
+  decimals %= 10000;
+  std::memcpy(out + 2, digitpairs + 2 * (decimals / 100), 2);
+  std::memcpy(out + 4, digitpairs + 2 * (decimals % 100), 2);
+  return out + 6;
+}
+
 char* formatvalue(double v, char* out) {
   if (std::isnan(v)) {
     std::memcpy(out, "nan", 3);
@@ -238,14 +279,7 @@ char* formatvalue(double v, char* out) {
     double frac = scaled - static_cast<double>(units);  // exact: both close
     if (std::fabs(frac - 0.5) > 1e-4) {
       units += frac > 0.5 ? 1 : 0;
-      out = std::to_chars(out, out + 24, units / 100000).ptr;
-      *out++ = '.';
-      std::uint32_t decimals = static_cast<std::uint32_t>(units % 100000);
-      for (int i = 4; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + decimals % 10);
-        decimals /= 10;
-      }
-      return out + 5;
+      return putunits(units, out);
     }
   }
   return formatexact(v, out);
