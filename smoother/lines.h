@@ -29,6 +29,10 @@ bool toolong(std::string_view piece);
 // Returns how many there are, or -1 when there are more than maxfields.
 int splitfields(std::string_view line, std::string_view* fields);
 
+// Counts the fields splitfields would find in line, or gives -1 where it
+// would.
+int countfields(std::string_view line);
+
 // A second thread that reads or writes a pass's blocks of lines one block
 // ahead of the main thread, where the process may use more than one core.
 // The main thread asks for a block and later waits for it; the thread

@@ -1,5 +1,6 @@
 #include "smoother/reader.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -79,12 +80,11 @@ static int readheader(const diag& dg, std::string_view header,
   return 0;
 }
 
-// Stores the position and values of data line n as row tab->nrows. With
-// missing set, a data value the line does not give is missing.
-static void readrow(const diag& dg, bool missing,
-                    const std::string_view* fields, int nfields, int n,
-                    table* tab) {
-  int r = tab->nrows;
+// Stores the position and values of a data line as row r, up to its first
+// field that is not in the layout. With missing set, a data value the line
+// does not give is missing.
+static void readrow(bool missing, const std::string_view* fields,
+                    int nfields, int r, table* tab) {
   if (nfields > 2)
     tab->pos[r] = readint(fields[2]);
   if (missing)
@@ -92,11 +92,8 @@ static void readrow(const diag& dg, bool missing,
       tab->LR[k][r] = std::numeric_limits<double>::quiet_NaN();
   for (int i = 4; i < nfields; ++i) {
     const fieldrole& role = tab->role[i];
-    if (role.kind == fieldkind::stray) {
-      say(dg, {"Counting error line ", decimal(n), " array ",
-               decimal(role.col)});
+    if (role.kind == fieldkind::stray)
       return;
-    }
     bool data = role.kind == fieldkind::data;
     double value = readnumber(fields[i]);
     if (data && missing && value == 0 && !hasdigits(fields[i]))
@@ -132,6 +129,117 @@ static int readfields(const diag& dg, std::string_view line,
   return nfields;
 }
 
+namespace {
+
+// Accepted lines kept for the thread ahead, which splits them and reads
+// their numbers while the main thread reads and copies the next block.
+constexpr std::size_t blockroom = 64 * maxpiece;
+constexpr int blocklines = 1024;
+struct inblock {
+  int first;   // row of the first line
+  int nlines;
+  std::size_t len;
+  std::uint32_t ends[blocklines];  // where each line ends in text
+  char text[blockroom];
+};
+
+// What both threads of pass 1 share. The main thread alone reads, copies
+// and speaks; the thread ahead alone stores rows.
+struct passone {
+  const options* opt;
+  table* tab;
+  int firststray;  // the lowest field index that is not in the layout
+  inblock* next;     // the block to store
+  inblock* filling;  // the block the main thread reads into
+  bool asked;      // the thread ahead has a block it has not finished
+  inblock blocks[2];
+  ahead worker;
+};
+
+}  // namespace
+
+static void storeblock(passone* p) {
+  const inblock* b = p->next;
+  std::string_view fields[maxfields];
+  std::size_t from = 0;
+  for (int i = 0; i < b->nlines; ++i) {
+    std::string_view line(b->text + from, b->ends[i] - from);
+    int nfields = splitfields(line, fields);
+    readrow(p->opt->missing == 1, fields, nfields, b->first + i, p->tab);
+    from = b->ends[i];
+  }
+}
+
+static void* storeahead(void* arg) {
+  auto* p = static_cast<passone*>(arg);
+  while (aheadnext(&p->worker)) {
+    storeblock(p);
+    aheaddone(&p->worker);
+  }
+  return nullptr;
+}
+
+static void startblock(passone* p, inblock* b) {
+  b->first = p->tab->nrows;
+  b->nlines = 0;
+  b->len = 0;
+  p->filling = b;
+}
+
+// Hands the block being filled on to be stored, once the block before it
+// is, and starts filling the other.
+static void handon(passone* p) {
+  inblock* b = p->filling;
+  if (p->asked)
+    aheadwait(&p->worker);
+  p->asked = false;
+  p->next = b;
+  if (p->worker.started) {
+    aheadask(&p->worker);
+    p->asked = true;
+  } else {
+    storeblock(p);
+  }
+  startblock(p, b == &p->blocks[0] ? &p->blocks[1] : &p->blocks[0]);
+}
+
+// Reads the data lines into blocks, copies each accepted one to copy and
+// hands full blocks on. Returns 0, or -1 after writing its message.
+static int readlines(const diag& dg, textin* in, textout* copy,
+                     passone* p) {
+  table* tab = p->tab;
+  // Every line after the header counts, skipped ones too; past the limit
+  // only lines that would be skipped anyway may follow.
+  for (long long n = 0;; ++n) {
+    inblock* b = p->filling;
+    char* piece = b->text + b->len;
+    long len = readline(dg, in, piece, n + 2);
+    if (len <= 0)
+      return static_cast<int>(len);
+    if (isblankbyte(static_cast<unsigned char>(piece[0])))
+      continue;
+    if (n >= maxrows) {
+      say(dg, {"More than 50000 lines after the header"});
+      return -1;
+    }
+    std::string_view line(piece, static_cast<std::size_t>(len));
+    int nfields = countfields(line);
+    if (nfields < 0) {
+      say(dg, {"Input line ", decimal(n + 2), " has more than 132 fields"});
+      return -1;
+    }
+    if (nfields > p->firststray)
+      say(dg, {"Counting error line ", decimal(n), " array ",
+               decimal(tab->role[p->firststray].col)});
+    ++tab->nrows;
+    textwrite(copy, piece, line.size());
+    b->len += line.size();
+    b->ends[b->nlines++] = static_cast<std::uint32_t>(b->len);
+    if (b->nlines == blocklines || blockroom - b->len < maxpiece)
+      handon(p);
+  }
+}
+
 int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
               table* tab) {
   char piece[maxpiece];
@@ -145,24 +253,21 @@ int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
   if (nfields < 0 || readheader(dg, header, fields, nfields, tab) < 0)
     return -1;
   textwrite(copy, piece, header.size());
-  // Every line after the header counts, skipped ones too; past the limit
-  // only lines that would be skipped anyway may follow.
-  for (long long n = 0;; ++n) {
-    len = readline(dg, in, piece, n + 2);
-    if (len <= 0)
-      return static_cast<int>(len);
-    if (isblankbyte(static_cast<unsigned char>(piece[0])))
-      continue;
-    if (n >= maxrows) {
-      say(dg, {"More than 50000 lines after the header"});
-      return -1;
-    }
-    std::string_view line(piece, static_cast<std::size_t>(len));
-    nfields = readfields(dg, line, fields, n + 2);
-    if (nfields < 0)
-      return -1;
-    readrow(dg, opt.missing == 1, fields, nfields, static_cast<int>(n), tab);
-    ++tab->nrows;
-    textwrite(copy, piece, line.size());
-  }
+  static passone p;
+  p.opt = &opt;
+  p.tab = tab;
+  p.asked = false;
+  p.firststray = maxfields;
+  for (int i = maxfields - 1; i >= 4; --i)
+    if (tab->role[i].kind == fieldkind::stray)
+      p.firststray = i;
+  startblock(&p, &p.blocks[0]);
+  aheadstart(&p.worker, storeahead, &p);
+  int status = readlines(dg, in, copy, &p);
+  // The rows read so far are stored before the run goes on or ends.
+  handon(&p);
+  if (p.asked)
+    aheadwait(&p.worker);
+  aheadend(&p.worker);
+  return status;
 }
