@@ -1,7 +1,8 @@
 """The programs where a table of cases can't take them: pipelines, what
 stands at ./quorveltmp.txt, streams that fail, signals, terminals.
 Everything is compared as bytes."""
-import fcntl, os, pathlib, re, select, shutil, signal, socket, struct
+import fcntl, os, pathlib, re, resource, select, shutil, signal, socket
+import struct
 import subprocess, tempfile, termios, time, tty, unittest
 from subprocess import PIPE
 
@@ -136,6 +137,17 @@ class System(unittest.TestCase):
             p.communicate(timeout=10)
             self.assertEqual((os.listdir(self.dir), self.read(),
                               p.returncode), ([TMP], b"earlier", -15))
+
+    @unittest.skipIf("QUORVEL_SANITIZED" in os.environ,
+                     "the sanitizers reserve the address space up front")
+    def test_out_of_memory(self):
+        # Some 40 MB short of the 64 value arrays and their error arrays.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (110 << 20,) * 2)
+        out, err, status = self.run_(b"id\tchr\tpos\tx" + b"\tc\tc_error" * 64
+                                     + b"\n", preexec_fn=limit)
+        self.assertRegex(err, rb"^qv: Unable to allocate memory for d?LR\[\d+\]"
+                         rb"\r\n$")
+        self.assertEqual((out, status), (b"", 255))
 
     def test_input_that_cannot_be_read(self):
         fd = os.open(self.dir, os.O_RDONLY)

@@ -14,5 +14,5 @@ foreach(program quorvel textcopy)
            $<TARGET_FILE:${program}> ${testdir}/${program}.cases)
 endforeach()
 add_test(NAME system COMMAND Python3::Interpreter ${testdir}/system_test.py)
-set_tests_properties(system PROPERTIES ENVIRONMENT
-  "QUORVEL=$<TARGET_FILE:quorvel>;TEXTCOPY=$<TARGET_FILE:textcopy>")
+set_tests_properties(system PROPERTIES ENVIRONMENT "QUORVEL=$<TARGET_FILE:quorvel>;\
+TEXTCOPY=$<TARGET_FILE:textcopy>$<$<BOOL:${QUORVEL_SANITIZE}>:;QUORVEL_SANITIZED=1>")
