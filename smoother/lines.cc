@@ -97,6 +97,11 @@ int countfields(std::string_view line) {
   return tabs < maxfields ? tabs + 1 : -1;
 }
 
+char* blockspace() {
+  alignas(64) static char space[blockspacesize];
+  return space;
+}
+
 // More than one core the process may run on: on one, a second thread only
 // takes turns with the first.
 static bool severalcores() {

@@ -1,6 +1,7 @@
 // Line pieces and field splitting, which both passes read the table with.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string_view>
 
@@ -10,17 +11,16 @@
 #include "smoother/table.h"
 #include "textio/textio.h"
 
-// Longest line piece. A line of up to maxline characters fits with its LF;
-// a longer one is refused rather than taken as several lines.
+// Longest line piece. A line of up to 2046 characters fits with its LF; a
+// longer one is refused rather than taken as several lines.
 constexpr std::size_t maxpiece = 2047;
-constexpr std::size_t maxline = maxpiece - 1;
 
 // Reads the next line piece into piece (room for maxpiece bytes), up to and
 // including its LF. Returns its length, 0 at end of input, -1 when a read
 // failed.
 long readpiece(textin* in, char* piece);
 
-// True when a piece read by readpiece holds more than maxline characters
+// True when a piece read by readpiece holds more than 2046 characters
 // before its line end.
 bool toolong(std::string_view piece);
 
@@ -33,6 +33,11 @@ int splitfields(std::string_view line, std::string_view* fields);
 // would.
 int countfields(std::string_view line);
 
+// Room for the blocks of lines that the two threads of a pass hand each
+// other. The passes never overlap, so they share it.
+constexpr std::size_t blockspacesize = 192 * 1024 * 2;
+char* blockspace();
+
 // A second thread that reads or writes a pass's blocks of lines one block
 // ahead of the main thread, where the process may use more than one core.
 // The main thread asks for a block and later waits for it; the thread
@@ -42,7 +47,7 @@ struct ahead {
   sem_t go;
   sem_t done;
   bool started = false;
-  bool quit = false;
+  std::atomic<bool> quit = false;  // read by the thread between requests
 };
 
 // Starts loop(arg) on a thread of its own. Returns false, with nothing

@@ -1,5 +1,6 @@
 #include "smoother/reader.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -133,21 +134,25 @@ namespace {
 
 // Accepted lines kept for the thread ahead, which splits them and reads
 // their numbers while the main thread reads and copies the next block.
-constexpr std::size_t blockroom = 64 * maxpiece;
+// Whichever thread is free takes the next line of the block: the main
+// thread helps once it has read its own block.
+constexpr std::size_t blockroom = blockspacesize / 2;
 constexpr int blocklines = 1024;
 struct inblock {
   int first;   // row of the first line
   int nlines;
   std::size_t len;
+  std::atomic<int> taken;  // lines either thread has taken to store
   std::uint32_t ends[blocklines];  // where each line ends in text
-  char text[blockroom];
+  char* text;  // blockroom bytes
 };
 
-// What both threads of pass 1 share. The main thread alone reads, copies
-// and speaks; the thread ahead alone stores rows.
+// What both threads of pass 1 share. The main thread alone reads and
+// speaks; the thread ahead alone copies, block by block in their order.
 struct passone {
   const options* opt;
   table* tab;
+  textout* copy;
   int firststray;  // the lowest field index that is not in the layout
   inblock* next;     // the block to store
   inblock* filling;  // the block the main thread reads into
@@ -158,22 +163,29 @@ struct passone {
 
 }  // namespace
 
+// Stores lines of the block p->next, one at a time, until none is left.
 static void storeblock(passone* p) {
-  const inblock* b = p->next;
+  inblock* b = p->next;
   std::string_view fields[maxfields];
-  std::size_t from = 0;
-  for (int i = 0; i < b->nlines; ++i) {
+  for (int i; (i = b->taken.fetch_add(1)) < b->nlines;) {
+    std::size_t from = i > 0 ? b->ends[i - 1] : 0;
     std::string_view line(b->text + from, b->ends[i] - from);
     int nfields = splitfields(line, fields);
     readrow(p->opt->missing == 1, fields, nfields, b->first + i, p->tab);
-    from = b->ends[i];
   }
+}
+
+// Copies the block p->next to the intermediate file and stores its lines,
+// helped by the main thread.
+static void copyblock(passone* p) {
+  textwrite(p->copy, p->next->text, p->next->len);
+  storeblock(p);
 }
 
 static void* storeahead(void* arg) {
   auto* p = static_cast<passone*>(arg);
   while (aheadnext(&p->worker)) {
-    storeblock(p);
+    copyblock(p);
     aheaddone(&p->worker);
   }
   return nullptr;
@@ -183,30 +195,38 @@ static void startblock(passone* p, inblock* b) {
   b->first = p->tab->nrows;
   b->nlines = 0;
   b->len = 0;
+  b->taken = 0;
   p->filling = b;
+}
+
+// Helps the thread ahead store the block it was handed, and waits until
+// every line of it is stored.
+static void finishstore(passone* p) {
+  if (!p->asked)
+    return;
+  storeblock(p);
+  aheadwait(&p->worker);
+  p->asked = false;
 }
 
 // Hands the block being filled on to be stored, once the block before it
 // is, and starts filling the other.
 static void handon(passone* p) {
   inblock* b = p->filling;
-  if (p->asked)
-    aheadwait(&p->worker);
-  p->asked = false;
+  finishstore(p);
   p->next = b;
   if (p->worker.started) {
     aheadask(&p->worker);
     p->asked = true;
   } else {
-    storeblock(p);
+    copyblock(p);
   }
   startblock(p, b == &p->blocks[0] ? &p->blocks[1] : &p->blocks[0]);
 }
 
-// Reads the data lines into blocks, copies each accepted one to copy and
-// hands full blocks on. Returns 0, or -1 after writing its message.
-static int readlines(const diag& dg, textin* in, textout* copy,
-                     passone* p) {
+// Reads the data lines into blocks and hands full blocks on, to be copied
+// and stored. Returns 0, or -1 after writing its message.
+static int readlines(const diag& dg, textin* in, passone* p) {
   table* tab = p->tab;
   // Every line after the header counts, skipped ones too; past the limit
   // only lines that would be skipped anyway may follow.
@@ -232,7 +252,6 @@ static int readlines(const diag& dg, textin* in, textout* copy,
       say(dg, {"Counting error line ", decimal(n), " array ",
                decimal(tab->role[p->firststray].col)});
     ++tab->nrows;
-    textwrite(copy, piece, line.size());
     b->len += line.size();
     b->ends[b->nlines++] = static_cast<std::uint32_t>(b->len);
     if (b->nlines == blocklines || blockroom - b->len < maxpiece)
@@ -256,18 +275,20 @@ int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
   static passone p;
   p.opt = &opt;
   p.tab = tab;
+  p.copy = copy;
   p.asked = false;
   p.firststray = maxfields;
   for (int i = maxfields - 1; i >= 4; --i)
     if (tab->role[i].kind == fieldkind::stray)
       p.firststray = i;
+  p.blocks[0].text = blockspace();
+  p.blocks[1].text = blockspace() + blockroom;
   startblock(&p, &p.blocks[0]);
   aheadstart(&p.worker, storeahead, &p);
-  int status = readlines(dg, in, copy, &p);
+  int status = readlines(dg, in, &p);
   // The rows read so far are stored before the run goes on or ends.
   handon(&p);
-  if (p.asked)
-    aheadwait(&p.worker);
+  finishstore(&p);
   aheadend(&p.worker);
   return status;
 }

@@ -1,8 +1,11 @@
 #include "smoother/writer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include <sched.h>
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
@@ -76,41 +79,50 @@ static char* buildline(const diag& dg, const options& opt, const table& tab,
 }
 
 // Reads the next kept line into text (room for maxpiece + 1 bytes) and
-// splits it into fields, putting a tab after the last. Returns how many,
-// or -1 when the copy did not give the line back.
-static int takeline(textin* copy, char* text, std::string_view* fields) {
+// puts a tab in place of its LF, or after it when it has none. Returns the
+// length with the tab, or -1 when the copy did not give the line back.
+static long takeline(textin* copy, char* text) {
   long len = readpiece(copy, text);
   if (len <= 0)
     return -1;
   len -= text[len - 1] == '\n';
-  int nfields =
-      splitfields(std::string_view(text, static_cast<std::size_t>(len)),
-                  fields);
   text[len] = '\t';
-  return nfields;
+  return len + 1;
+}
+
+// Splits a line taken by takeline into fields.
+static int splitline(const char* text, std::size_t len,
+                     std::string_view* fields) {
+  return splitfields(std::string_view(text, len - 1), fields);
 }
 
 namespace {
 
-// Room for several output lines, built by the thread ahead while the main
-// thread writes the block before. A line whose fields would need a message
-// is not built but held, so that the main thread builds it in its turn and
+// A block of kept lines and the output lines built from them. The thread
+// ahead reads the block while the main thread writes the one before; then
+// both build its lines, one at a time: the thread ahead from the front,
+// the main thread each line it comes to that nobody has taken. A line whose fields would need a
+// message, or that does not split, is left to the main thread, so that
 // the messages keep their order.
-constexpr std::size_t blockroom = 4 * maxoutline;
-constexpr int blocklines = 1024;
+constexpr std::size_t piecesroom = blockspacesize / 8;
+constexpr std::size_t textroom = blockspacesize / 2 - piecesroom;
+constexpr int blocklines = 512;
+enum : unsigned char { untaken, built, left };
 struct outblock {
-  int first;            // row of the first line
-  int nlines;           // lines built
-  int held;             // fields of the held line after them, or 0
-  bool failed;          // the copy gave back no line after them
-  std::uint32_t ends[blocklines];  // where each line ends in text
-  char text[blockroom];
-  char piece[maxpiece + 1];  // the held line, when there is one
-  std::string_view fields[maxfields];
+  int first;   // row of the first line
+  int nlines;  // lines read into pieces
+  bool failed; // the copy gave back no line after them
+  std::atomic<int> taken;  // lines either thread has taken to build
+  std::uint32_t pieceends[blocklines];
+  std::uint32_t begins[blocklines];  // where each built line lies in text
+  std::uint32_t ends[blocklines];
+  std::atomic<unsigned char> state[blocklines];
+  char* pieces;  // piecesroom bytes
+  char* text;    // textroom bytes
 };
 
 // What both threads of pass 2 share. The thread ahead alone reads the
-// copy and builds lines; the main thread alone writes and speaks.
+// copy; the main thread alone writes and speaks.
 struct passtwo {
   const diag* dg;
   const options* opt;
@@ -119,62 +131,79 @@ struct passtwo {
   std::string_view names[maxcols];
   int firststray;  // the lowest field index that is not in the layout
   int row;         // the next row to read
-  outblock* next;  // the block to fill
   outblock blocks[2];
   ahead worker;
 };
 
 }  // namespace
 
-// Fills the block p->next with the lines from row p->row on, until it is
-// full, the rows are done, the copy fails, or a line must be held.
-static void fillblock(passtwo* p) {
-  outblock* b = p->next;
+// Reads the next block of kept lines into b; none once all rows are read.
+static void readblock(passtwo* p, outblock* b) {
   b->first = p->row;
   b->nlines = 0;
-  b->held = 0;
   b->failed = false;
+  b->taken = 0;
   std::size_t len = 0;
-  char piece[maxpiece + 1];
-  std::string_view* fields = b->fields;
   while (p->row < p->tab->nrows && b->nlines < blocklines &&
-         blockroom - len >= maxoutline) {
-    int nfields = takeline(p->copy, piece, fields);
-    b->failed = nfields < 0;
+         piecesroom - len > maxpiece) {
+    long n = takeline(p->copy, b->pieces + len);
+    b->failed = n < 0;
     if (b->failed)
       return;
+    b->state[b->nlines].store(untaken, std::memory_order_relaxed);
+    len += static_cast<std::size_t>(n);
+    b->pieceends[b->nlines++] = static_cast<std::uint32_t>(len);
     ++p->row;
-    if (nfields > p->firststray) {
-      std::memcpy(b->piece, piece, sizeof piece);
-      for (int i = 0; i < nfields; ++i)
-        fields[i] = std::string_view(b->piece + (fields[i].data() - piece),
-                                     fields[i].size());
-      b->held = nfields;
-      return;
-    }
-    char* end = buildline(*p->dg, *p->opt, *p->tab, fields, nfields,
-                          p->row - 1, p->names, b->text + len);
-    len = static_cast<std::size_t>(end - b->text);
-    b->ends[b->nlines++] = static_cast<std::uint32_t>(len);
   }
 }
 
-static void* fillahead(void* arg) {
+// Splits line i of block b into fields; -1 when it does not split.
+static int splitpiece(const outblock* b, int i, std::string_view* fields) {
+  std::uint32_t from = i > 0 ? b->pieceends[i - 1] : 0;
+  return splitline(b->pieces + from, b->pieceends[i] - from, fields);
+}
+
+// Builds the lines of block b that the main thread has not taken, while
+// there is room for them.
+static void buildlines(passtwo* p, outblock* b) {
+  static char line[maxoutline];  // for a line that might not fit
+  std::string_view fields[maxfields];
+  std::size_t len = 0;
+  for (int i; (i = b->taken.fetch_add(1)) < b->nlines;) {
+    int nfields = splitpiece(b, i, fields);
+    bool direct = textroom - len >= maxoutline;
+    char* at = direct ? b->text + len : line;
+    char* end = nullptr;
+    if (nfields >= 0 && nfields <= p->firststray)
+      end = buildline(*p->dg, *p->opt, *p->tab, fields, nfields,
+                      b->first + i, p->names, at);
+    std::size_t size = end ? static_cast<std::size_t>(end - at) : 0;
+    if (!end || (!direct && size > textroom - len)) {
+      b->state[i].store(left, std::memory_order_release);
+      continue;
+    }
+    if (!direct)
+      std::memcpy(b->text + len, line, size);
+    b->begins[i] = static_cast<std::uint32_t>(len);
+    len += size;
+    b->ends[i] = static_cast<std::uint32_t>(len);
+    b->state[i].store(built, std::memory_order_release);
+  }
+}
+
+static void* buildahead(void* arg) {
   auto* p = static_cast<passtwo*>(arg);
-  while (aheadnext(&p->worker)) {
-    fillblock(p);
+  // Each block is read first, so that the main thread never waits for
+  // one; the lines of the block before are built after.
+  outblock* before = nullptr;
+  for (int i = 0; aheadnext(&p->worker); i ^= 1) {
+    readblock(p, &p->blocks[i]);
     aheaddone(&p->worker);
+    if (before)
+      buildlines(p, before);
+    before = &p->blocks[i];
   }
   return nullptr;
-}
-
-// Sets block b to be filled next: by the thread ahead, or at once.
-static void askfor(passtwo* p, outblock* b) {
-  p->next = b;
-  if (p->worker.started)
-    aheadask(&p->worker);
-  else
-    fillblock(p);
 }
 
 static bool stopped(const textout* out) { return out->failed || out->gone; }
@@ -185,44 +214,77 @@ static void writeline(textout* out, const char* line, std::size_t len) {
   textendcall(out);
 }
 
-// Writes the lines of block b and then its held line, if any; stops once
-// out fails or its reader has gone.
-static void writeblock(passtwo* p, outblock* b, textout* out) {
-  std::size_t from = 0;
-  for (int i = 0; i < b->nlines && !stopped(out); ++i) {
-    writeline(out, b->text + from, b->ends[i] - from);
-    from = b->ends[i];
-  }
-  if (b->held > 0 && !stopped(out)) {
-    static char line[maxoutline];
-    char* end = buildline(*p->dg, *p->opt, *p->tab, b->fields, b->held,
-                          b->first + b->nlines, p->names, line);
-    writeline(out, line, static_cast<std::size_t>(end - line));
-  }
+// Builds line i of block b on the main thread and writes it. Returns 0, or
+// -1 when its kept line does not split.
+static int buildandwrite(passtwo* p, const outblock* b, int i,
+                         textout* out) {
+  static char line[maxoutline];
+  std::string_view fields[maxfields];
+  int nfields = splitpiece(b, i, fields);
+  if (nfields < 0)
+    return -1;
+  char* end = buildline(*p->dg, *p->opt, *p->tab, fields, nfields,
+                        b->first + i, p->names, line);
+  writeline(out, line, static_cast<std::size_t>(end - line));
+  return 0;
 }
 
-// Writes the rows after the header, built a block ahead. Returns 0, or -1
-// after writing the message when the copy did not give back every line.
-static int writerows(passtwo* p, textout* out) {
-  int status = 0;
-  askfor(p, &p->blocks[0]);
-  for (int i = 0;; i ^= 1) {
-    if (p->worker.started)
-      aheadwait(&p->worker);
-    outblock* b = &p->blocks[i];
-    bool more = !b->failed && p->row < p->tab->nrows;
-    if (more)
-      askfor(p, &p->blocks[i ^ 1]);
-    writeblock(p, b, out);
-    if (b->failed && !stopped(out)) {
+// The state of line i once it is settled: built by the thread ahead, or
+// left (or taken now) to the main thread.
+static unsigned char settle(outblock* b, int i) {
+  int expected = i;
+  if (b->taken.compare_exchange_strong(expected, i + 1))
+    return left;
+  unsigned char state;
+  // The thread ahead is building this very line: a few microseconds.
+  while ((state = b->state[i].load(std::memory_order_acquire)) == untaken)
+    sched_yield();
+  return state;
+}
+
+// Writes the lines of block b; stops once out fails or its reader has
+// gone. Returns 0, or -1 after writing the message when the copy did not
+// give back every line.
+static int writeblock(passtwo* p, outblock* b, textout* out) {
+  for (int i = 0; i < b->nlines && !stopped(out); ++i) {
+    if (settle(b, i) == built) {
+      writeline(out, b->text + b->begins[i], b->ends[i] - b->begins[i]);
+    } else if (buildandwrite(p, b, i, out) < 0) {
       tmpreadfailed(*p->dg);
-      status = -1;
+      return -1;
     }
-    if (!more || stopped(out)) {
-      if (more && p->worker.started)
-        aheadwait(&p->worker);
+  }
+  if (b->failed && !stopped(out)) {
+    tmpreadfailed(*p->dg);
+    return -1;
+  }
+  return 0;
+}
+
+// Writes the rows after the header: the thread ahead reads each block
+// while the one before is written, and both threads build its lines.
+// Returns 0, or -1 after writing the message when the copy did not give
+// back every line.
+static int writerows(passtwo* p, textout* out) {
+  const bool started = p->worker.started;
+  if (started) {
+    aheadask(&p->worker);  // both blocks are free to read into
+    aheadask(&p->worker);
+  }
+  int status = 0;
+  for (int i = 0;; i ^= 1) {
+    outblock* b = &p->blocks[i];
+    if (started)
+      aheadwait(&p->worker);
+    else
+      readblock(p, b);
+    if (b->nlines == 0 && !b->failed)
       break;
-    }
+    status = writeblock(p, b, out);
+    if (status < 0 || stopped(out))
+      break;
+    if (started)
+      aheadask(&p->worker);  // b is free again
   }
   aheadend(&p->worker);
   return status;
@@ -245,7 +307,10 @@ int writetable(const diag& dg, const options& opt, const table& tab,
     static char header[maxpiece + 1];
     static char line[maxoutline];
     std::string_view fields[maxfields];
-    int nfields = takeline(copy, header, fields);
+    long len = takeline(copy, header);
+    int nfields = len < 0 ? -1
+                          : splitline(header, static_cast<std::size_t>(len),
+                                      fields);
     if (nfields < 0) {
       tmpreadfailed(dg);
       return -1;
@@ -255,6 +320,10 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   }
   if (tab.nrows <= 0 || stopped(out))
     return 0;
-  aheadstart(&p.worker, fillahead, &p);
+  for (int b = 0; b < 2; ++b) {
+    p.blocks[b].pieces = blockspace() + b * (blockspacesize / 2);
+    p.blocks[b].text = p.blocks[b].pieces + piecesroom;
+  }
+  aheadstart(&p.worker, buildahead, &p);
   return writerows(&p, out);
 }
