@@ -250,13 +250,14 @@ static char* putunits(std::uint64_t units, char* out) {
   return out + 6;
 }
 
-char* formatvalue(double v, char* out) {
+// Prints the values the fast path leaves: not-a-number, infinities, zero,
+// large values and those close to a tie.
+static char* formatrest(double v, char* out) {
   if (std::isnan(v)) {
     std::memcpy(out, "nan", 3);
     return out + 3;
   }
-  bool negative = v < 0;
-  if (negative)
+  if (v < 0)
     *out++ = '-';
   if (std::isinf(v)) {
     std::memcpy(out, "inf", 3);
@@ -266,21 +267,28 @@ char* formatvalue(double v, char* out) {
     std::memcpy(out, "0.00000", 7);
     return out + 7;
   }
+  return formatexact(v, out);
+}
 
+char* formatvalue(double v, char* out) {
   // Scaled by 1e5, a value below 1e6 differs from its 17-digit decimal form
   // scaled alike by less than 2e-5 (both roundings together stay under
   // 2e-16 of the value), so where the scaled fraction lies more than 1e-4
   // from one half it decides the rounding as the decimal form does. Only
-  // values close to a tie need the exact digits.
-  double scaled = std::fabs(v) * 1e5;
-  if (scaled < 1e11) {
+  // values close to a tie need the exact digits. Not-a-number fails every
+  // comparison, so one test sends it, infinities, zero and large values
+  // the other way.
+  const double magnitude = std::fabs(v);
+  const double scaled = magnitude * 1e5;
+  if (scaled < 1e11 && magnitude != 0) {
     // Truncation is floor for a positive value, without a library call.
     auto units = static_cast<std::uint64_t>(scaled);
     double frac = scaled - static_cast<double>(units);  // exact: both close
     if (std::fabs(frac - 0.5) > 1e-4) {
-      units += frac > 0.5 ? 1 : 0;
-      return putunits(units, out);
+      *out = '-';
+      out += v < 0;
+      return putunits(units + (frac > 0.5), out);
     }
   }
-  return formatexact(v, out);
+  return formatrest(v, out);
 }
