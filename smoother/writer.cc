@@ -101,9 +101,9 @@ namespace {
 // A block of kept lines and the output lines built from them. The thread
 // ahead reads the block while the main thread writes the one before; then
 // both build its lines, one at a time: the thread ahead from the front,
-// the main thread each line it comes to that nobody has taken. A line whose fields would need a
-// message, or that does not split, is left to the main thread, so that
-// the messages keep their order.
+// the main thread each line it comes to that nobody has taken. A line
+// whose fields would need a message, or that does not split, is left to
+// the main thread, so that the messages keep their order.
 constexpr std::size_t piecesroom = blockspacesize / 8;
 constexpr std::size_t textroom = blockspacesize / 2 - piecesroom;
 constexpr int blocklines = 512;
