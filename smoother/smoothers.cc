@@ -109,8 +109,6 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
                   const double* LR, const double* dLR, double* LRout,
                   double* dLRout, int n) {
   const int f = opt.smoothfunc;
-  if (f < 1 || f > 5)
-    return;
   const std::uint32_t reach = reachof(f, opt.winsize);
   for (int i = 0; i < n; i++) {
     int first;

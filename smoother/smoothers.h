@@ -9,8 +9,8 @@
 // Fills LRout[0..n) with the weighted means of LR over each row's window
 // for opt.smoothfunc 1 to 5, and dLRout[0..n) with their propagated errors
 // when opt.outopt is 2 (from dLR, or from opt.stddev when dLR is null): the
-// plain evaluation, one column at a time. Does nothing when n is 0 or less,
-// or for any other smoothfunc.
+// plain evaluation, one column at a time. Does nothing when n is 0 or
+// less.
 void smoothcolumn(const options& opt, const std::int32_t* pos,
                   const double* LR, const double* dLR, double* LRout,
                   double* dLRout, int n);

@@ -119,6 +119,21 @@ class System(unittest.TestCase):
         self.run_(data, stderr=None, preexec_fn=lambda: os.close(2))
         self.assertEqual(self.read(), crlf(data))
 
+    def test_copy_cut_short_before_pass_2(self):
+        # Windows of every row keep the run smoothing for a while after
+        # its copy is in place under the name: time to cut the copy short.
+        data = b"".join(b"r\t1\t%d\tx\t1\n" % i for i in range(30000))
+        p = subprocess.Popen(["qv", "-smoothfunc=2", "-winsize=-1"],
+                             executable=Q, cwd=self.dir, stdin=PIPE,
+                             stdout=subprocess.DEVNULL, stderr=PIPE)
+        p.stdin.write(b"id\tchr\tpos\tx\tA\n" + data)
+        p.stdin.close()
+        while not os.path.exists(self.tmp):
+            time.sleep(0.001)
+        os.truncate(self.tmp, 100)
+        self.assertEqual((p.stderr.read(), p.wait(timeout=60)),
+                         (b"qv: Error reading ./quorveltmp.txt\r\n", 255))
+
     def test_ended_by_a_signal_in_pass_1(self):
         # Without /proc an unnamed file can't be named later, so the run
         # writes a named file of its own, which the signal must remove.

@@ -11,8 +11,8 @@ constexpr unsigned char ctrlz = 0x1A;
 // A stream being read. The bytes buf[start..end) have been translated and
 // not yet taken; a reader takes them by advancing start.
 struct textin {
-  int fd = -1;
-  bool terminal = false;   // Ctrl-Z ends only the read that holds it
+  int fd;
+  bool terminal;           // Ctrl-Z ends only the read that holds it
   bool ended = false;      // no further read will be made
   bool failed = false;     // a read failed (not end of input)
   bool pendingcr = false;  // a block ended in CR; its LF may come next
@@ -28,8 +28,8 @@ struct textin {
 // a terminal gets each call's bytes at textendcall. Once a write has
 // failed, or the reader has gone, nothing more is written.
 struct textout {
-  int fd = -1;
-  bool terminal = false;
+  int fd;
+  bool terminal;
   bool failed = false;          // a write failed: bytes were lost
   bool gone = false;            // the reader went away (a broken pipe)
   std::size_t count = 0;        // bytes collected, before translation
