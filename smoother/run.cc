@@ -1,5 +1,6 @@
 #include "smoother/run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -106,15 +107,27 @@ static void version(textout* out) {
   textwrite(out, text, sizeof text - 1);
 }
 
-// Reserves the output arrays of every data column and fills them. Returns
-// 0, or -1 after writing its message.
+static double* reserve(std::size_t n) {
+  return static_cast<double*>(std::malloc(n * sizeof(double)));
+}
+
+// Reserves the output arrays of every data column and fills them. Copying
+// (function 0) prints each value as read, and its error from the error
+// column: those arrays serve as the output arrays, and only a column whose
+// errors must be made (from stddev, or nan for a missing value) gets an
+// array of its own. Returns 0, or -1 after writing its message.
 static int filloutputs(const diag& dg, const options& opt, table* tab) {
   // Zero rows still get a block, so that a reservation never looks failed.
   std::size_t n = tab->nrows > 0 ? static_cast<std::size_t>(tab->nrows) : 1;
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  const bool copy = opt.smoothfunc == 0;
   for (int k = 0; k < tab->nLR; ++k) {
-    tab->LRout[k] = static_cast<double*>(std::malloc(n * sizeof(double)));
-    tab->dLRout[k] = static_cast<double*>(std::malloc(n * sizeof(double)));
+    const double* LR = tab->LR[k];
+    const bool ownerrors = !copy || !tab->dLR[k] ||
+                           std::any_of(LR, LR + tab->nrows,
+                                       [](double v) { return std::isnan(v); });
+    tab->LRout[k] = copy ? tab->LR[k] : reserve(n);
+    tab->dLRout[k] = ownerrors ? reserve(n) : tab->dLR[k];
     if (!tab->LRout[k] || !tab->dLRout[k]) {
       say(dg, {"Unable to allocate memory for dLRout[", decimal(k), "]"});
       return -1;
@@ -124,16 +137,11 @@ static int filloutputs(const diag& dg, const options& opt, table* tab) {
       say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
       return -1;
     }
-    if (opt.smoothfunc == 0) {
-      // A missing value has no error either.
-      for (int r = 0; r < tab->nrows; ++r) {
-        double LR = tab->LR[k][r];
-        tab->LRout[k][r] = LR;
-        tab->dLRout[k][r] = std::isnan(LR)  ? nan
-                            : tab->dLR[k] ? tab->dLR[k][r]
-                                          : opt.stddev;
-      }
-    }
+    // A missing value has no error either.
+    for (int r = 0; copy && ownerrors && r < tab->nrows; ++r)
+      tab->dLRout[k][r] = std::isnan(LR[r])  ? nan
+                          : tab->dLR[k] ? tab->dLR[k][r]
+                                        : opt.stddev;
   }
   // The window smoothers work on all columns at once.
   smoothtable(opt, tab);
