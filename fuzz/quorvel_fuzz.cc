@@ -85,9 +85,13 @@ static int runquorvel(std::vector<std::string>& args, std::string_view input) {
     dup2(saved[i], i);
   for (int fd = firstfree; fd < 10; ++fd)
     close(fd);
-  for (int k = 0; k < maxcols; ++k)
-    for (double* block : {tab.LR[k], tab.dLR[k], tab.LRout[k], tab.dLRout[k]})
-      std::free(block);
+  // Copying prints from the value arrays themselves: each block once.
+  for (int k = 0; k < maxcols; ++k) {
+    std::free(tab.LRout[k] != tab.LR[k] ? tab.LRout[k] : nullptr);
+    std::free(tab.dLRout[k] != tab.dLR[k] ? tab.dLRout[k] : nullptr);
+    std::free(tab.LR[k]);
+    std::free(tab.dLR[k]);
+  }
   std::memset(&tab, 0, sizeof tab);
   return status;
 }
