@@ -38,9 +38,9 @@ class System(unittest.TestCase):
         self.read = lambda path=self.tmp: pathlib.Path(path).read_bytes()
 
     def run_(self, data=b"", prog=Q, argv0="qv", **kw):
-        kw = dict(dict(stdout=PIPE, stderr=PIPE), **kw)
-        r = subprocess.run([argv0], executable=prog, cwd=self.dir,
-                           input=data, timeout=30, **kw)
+        kw = dict(dict(stdout=PIPE, stderr=PIPE, cwd=self.dir), **kw)
+        r = subprocess.run([argv0], executable=prog, input=data, timeout=30,
+                           **kw)
         return r.stdout, r.stderr, r.returncode
 
     def shell(self, command, data):
@@ -219,6 +219,32 @@ class System(unittest.TestCase):
             self.assertEqual(os.read(outmaster, 100), want)
         os.write(inmaster, b"\x1aw\n")
         self.assertEqual(p.wait(10), 0)
+
+    def test_messages_on_a_terminal_show_at_once(self):
+        master, term = os.openpty()
+        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
+        tty.setraw(term)
+        p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir, stdin=PIPE,
+                             stdout=PIPE, stderr=term)
+        p.stdin.write(SMALL[0] + b"r\t1\t9\tx\t1\t2\n")
+        p.stdin.flush()  # the input is still open: pass 1 goes on
+        self.assertTrue(select.select([master], [], [], 10)[0])
+        self.assertEqual(os.read(master, 100),
+                         b"qv: Counting error line 3 array 1\r\n")
+        p.stdin.close()
+        p.stdout.read()
+        p.wait(10)
+
+    def test_one_core_and_no_place_for_the_file(self):
+        one = lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+        self.assertEqual(self.run_(BIG[0], preexec_fn=one), (BIG[1], b"", 0))
+        # Refused before anything is read: the input's offset stays at 0.
+        path = os.path.join(self.dir, "in")
+        pathlib.Path(path).write_bytes(SMALL[0])
+        with open(path, "rb") as f:
+            self.assertEqual(self.run_(None, stdin=f, cwd="/proc/self"),
+                             (b"", CANTOPEN, 255))
+            self.assertEqual(f.tell(), 0)
 
 
 if __name__ == "__main__":

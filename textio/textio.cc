@@ -11,16 +11,6 @@ void textinopen(textin* in, int fd) {
   in->terminal = isatty(fd) == 1;
 }
 
-// Hands back a CR that was held at the end of the last block, because no
-// LF follows it after all.
-static long delivercr(textin* in) {
-  in->pendingcr = false;
-  in->buf[0] = '\r';
-  in->start = 0;
-  in->end = 1;
-  return 1;
-}
-
 // Reads one block into data and returns how many of its bytes count: from
 // a file or a pipe Ctrl-Z ends the data for good; a terminal drops only
 // the rest of the read that holds it, unless the read begins with it,
@@ -46,7 +36,8 @@ static std::size_t readblock(textin* in, unsigned char* data) {
 
 // Folds each CR LF of data[0..n) into LF in place and returns the new
 // length. A CR at the very end is held back until the next block shows
-// whether its LF follows, unless no block will follow.
+// whether its LF follows, unless no block will follow: the input ended or
+// a read failed.
 static std::size_t foldcrlf(textin* in, unsigned char* data, std::size_t n) {
   std::size_t out = 0;
   std::size_t from = 0;
@@ -64,7 +55,7 @@ static std::size_t foldcrlf(textin* in, unsigned char* data, std::size_t n) {
         data[out++] = '\r';
       from = upto + 1;
     } else {
-      if (in->ended)
+      if (in->ended || in->failed)
         data[out++] = '\r';
       else
         in->pendingcr = true;
@@ -79,7 +70,7 @@ long textfill(textin* in) {
     return static_cast<long>(in->end - in->start);
   for (;;) {
     if (in->ended || in->failed)
-      return in->pendingcr ? delivercr(in) : (in->failed ? -1 : 0);
+      return in->failed ? -1 : 0;
     unsigned char* data = in->buf + 1;
     std::size_t n = readblock(in, data);
     if (in->pendingcr) {
