@@ -30,6 +30,7 @@ static double* reservevalues() {
 // and the next column only once the current one is complete.
 static void decideroles(table* tab) {
   int k = 0;
+  tab->firststray = maxfields;
   for (int i = 4; i < maxfields; ++i) {
     fieldrole& role = tab->role[i];
     bool column = k < tab->nLR;
@@ -41,6 +42,8 @@ static void decideroles(table* tab) {
     else
       role = {fieldkind::stray, k, alone};
     k += role.insert;
+    if (role.kind == fieldkind::stray && tab->firststray == maxfields)
+      tab->firststray = i;
   }
 }
 
@@ -91,10 +94,8 @@ static void readrow(bool missing, const std::string_view* fields,
   if (missing)
     for (int k = 0; k < tab->nLR; ++k)
       tab->LR[k][r] = std::numeric_limits<double>::quiet_NaN();
-  for (int i = 4; i < nfields; ++i) {
+  for (int i = 4; i < nfields && i < tab->firststray; ++i) {
     const fieldrole& role = tab->role[i];
-    if (role.kind == fieldkind::stray)
-      return;
     bool data = role.kind == fieldkind::data;
     double value = readnumber(fields[i]);
     if (data && missing && value == 0 && !hasdigits(fields[i]))
@@ -120,11 +121,9 @@ static long readline(const diag& dg, textin* in, char* piece,
   return len;
 }
 
-// Splits input line lineno into fields. Returns how many, or -1 after
-// writing the message.
-static int readfields(const diag& dg, std::string_view line,
-                      std::string_view* fields, long long lineno) {
-  int nfields = splitfields(line, fields);
+// Passes on nfields, the count of input line lineno's fields from
+// splitfields or countfields, after writing the message when it is -1.
+static int checkfields(const diag& dg, int nfields, long long lineno) {
   if (nfields < 0)
     say(dg, {"Input line ", decimal(lineno), " has more than 132 fields"});
   return nfields;
@@ -153,7 +152,6 @@ struct passone {
   const options* opt;
   table* tab;
   textout* copy;
-  int firststray;  // the lowest field index that is not in the layout
   inblock* next;     // the block to store
   inblock* filling;  // the block the main thread reads into
   bool asked;      // the thread ahead has a block it has not finished
@@ -243,14 +241,12 @@ static int readlines(const diag& dg, textin* in, passone* p) {
       return -1;
     }
     std::string_view line(piece, static_cast<std::size_t>(len));
-    int nfields = countfields(line);
-    if (nfields < 0) {
-      say(dg, {"Input line ", decimal(n + 2), " has more than 132 fields"});
+    int nfields = checkfields(dg, countfields(line), n + 2);
+    if (nfields < 0)
       return -1;
-    }
-    if (nfields > p->firststray)
+    if (nfields > tab->firststray)
       say(dg, {"Counting error line ", decimal(n), " array ",
-               decimal(tab->role[p->firststray].col)});
+               decimal(tab->role[tab->firststray].col)});
     ++tab->nrows;
     b->len += line.size();
     b->ends[b->nlines++] = static_cast<std::uint32_t>(b->len);
@@ -268,7 +264,7 @@ int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
     return static_cast<int>(len);  // empty input: no header, no columns
   std::string_view header(piece, static_cast<std::size_t>(len));
   tab->header = true;
-  int nfields = readfields(dg, header, fields, 1);
+  int nfields = checkfields(dg, splitfields(header, fields), 1);
   if (nfields < 0 || readheader(dg, header, fields, nfields, tab) < 0)
     return -1;
   textwrite(copy, piece, header.size());
@@ -277,10 +273,6 @@ int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
   p.tab = tab;
   p.copy = copy;
   p.asked = false;
-  p.firststray = maxfields;
-  for (int i = maxfields - 1; i >= 4; --i)
-    if (tab->role[i].kind == fieldkind::stray)
-      p.firststray = i;
   p.blocks[0].text = blockspace();
   p.blocks[1].text = blockspace() + blockroom;
   startblock(&p, &p.blocks[0]);

@@ -38,6 +38,7 @@ struct table {
   int LRcol[maxcols];
   int dLRcol[maxcols];
   fieldrole role[maxfields];  // for field indices 4 and up
+  int firststray;             // the lowest stray field index, or maxfields
   // maxrows doubles each, reserved with the header. A missing value, read
   // with the missing option, is not-a-number, which no number read can be.
   double* LR[maxcols];

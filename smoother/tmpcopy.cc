@@ -79,9 +79,10 @@ static void freshname(char* name, std::size_t size) {
   std::snprintf(name, size, "%s.%08lx", tmpname, (mix >> 32) & 0xfffffffful);
 }
 
-// An unnamed file can be given a name later only through /proc.
-static bool linkable(int fd, char* path, std::size_t size) {
-  std::snprintf(path, size, "/proc/self/fd/%d", fd);
+// An unnamed file can be given a name later only through its link in
+// /proc, which path is set to.
+static bool linkable(int fd, char (&path)[32]) {
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
   return access(path, F_OK) == 0;
 }
 
@@ -120,7 +121,7 @@ int tmpcreate(const diag& dg, tmpcopy* tf) {
   }
   char path[32];
   int fd = open(".", O_TMPFILE | O_RDWR, 0666);
-  if (fd >= 0 && !linkable(fd, path, sizeof path)) {
+  if (fd >= 0 && !linkable(fd, path)) {
     close(fd);
     fd = -1;
   }
@@ -140,7 +141,8 @@ int tmpcreate(const diag& dg, tmpcopy* tf) {
 // Gives the unnamed file a fresh name of its own, ready to be renamed.
 static bool linkunnamed(tmpcopy* tf) {
   char path[32];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", tf->fd);
+  if (!linkable(tf->fd, path))
+    return false;
   for (int tries = 0; tries < 100; ++tries) {
     freshname(tf->ownname, sizeof tf->ownname);
     if (linkat(AT_FDCWD, path, AT_FDCWD, tf->ownname, AT_SYMLINK_FOLLOW) == 0)

@@ -129,7 +129,6 @@ struct passtwo {
   const table* tab;
   textin* copy;
   std::string_view names[maxcols];
-  int firststray;  // the lowest field index that is not in the layout
   int row;         // the next row to read
   outblock blocks[2];
   ahead worker;
@@ -174,7 +173,7 @@ static void buildlines(passtwo* p, outblock* b) {
     bool direct = textroom - len >= maxoutline;
     char* at = direct ? b->text + len : line;
     char* end = nullptr;
-    if (nfields >= 0 && nfields <= p->firststray)
+    if (nfields >= 0 && nfields <= p->tab->firststray)
       end = buildline(*p->dg, *p->opt, *p->tab, fields, nfields,
                       b->first + i, p->names, at);
     std::size_t size = end ? static_cast<std::size_t>(end - at) : 0;
@@ -298,10 +297,6 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   p.tab = &tab;
   p.copy = copy;
   p.row = 0;
-  p.firststray = maxfields;
-  for (int i = maxfields - 1; i >= 4; --i)
-    if (tab.role[i].kind == fieldkind::stray)
-      p.firststray = i;
   if (tab.header) {
     // The header stays in its own buffer: the column names point into it.
     static char header[maxpiece + 1];
