@@ -1,10 +1,7 @@
 #include "smoother/lines.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-
-#include <sched.h>
 
 long readpiece(textin* in, char* piece) {
   std::size_t have = 0;
@@ -76,80 +73,4 @@ int splitfields(std::string_view line, std::string_view* fields) {
   }
   fields[n++] = std::string_view(text + from, size - from);
   return n;
-}
-
-int countfields(std::string_view line) {
-  if (!line.empty() && line.back() == '\n')
-    line.remove_suffix(1);
-  const char* text = line.data();
-  const std::size_t size = line.size();
-  int tabs = 0;
-  std::size_t p = 0;
-  for (; p + 8 <= size; p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text + p, 8);
-    // One bit per tab, each at the foot of its byte: the multiplication
-    // sums the bytes into the top one, where no count can overflow.
-    tabs += static_cast<int>(((tabsin(word) >> 7) * 0x0101010101010101u) >> 56);
-  }
-  for (; p < size; ++p)
-    tabs += text[p] == '\t';
-  return tabs < maxfields ? tabs + 1 : -1;
-}
-
-char* blockspace() {
-  alignas(64) static char space[blockspacesize];
-  return space;
-}
-
-// More than one core the process may run on: on one, a second thread only
-// takes turns with the first.
-static bool severalcores() {
-  cpu_set_t set;
-  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
-}
-
-bool aheadstart(ahead* a, void* (*loop)(void*), void* arg) {
-  a->started = false;
-  a->quit = false;
-  if (!severalcores() || sem_init(&a->go, 0, 0) != 0)
-    return false;
-  if (sem_init(&a->done, 0, 0) != 0) {
-    sem_destroy(&a->go);
-    return false;
-  }
-  a->started = pthread_create(&a->thread, nullptr, loop, arg) == 0;
-  if (!a->started) {
-    sem_destroy(&a->go);
-    sem_destroy(&a->done);
-  }
-  return a->started;
-}
-
-// A wait that a signal handler's return does not cut short.
-static void waitfor(sem_t* s) {
-  while (sem_wait(s) != 0 && errno == EINTR) {
-  }
-}
-
-void aheadask(ahead* a) { sem_post(&a->go); }
-
-void aheadwait(ahead* a) { waitfor(&a->done); }
-
-bool aheadnext(ahead* a) {
-  waitfor(&a->go);
-  return !a->quit;
-}
-
-void aheaddone(ahead* a) { sem_post(&a->done); }
-
-void aheadend(ahead* a) {
-  if (!a->started)
-    return;
-  a->quit = true;
-  sem_post(&a->go);
-  pthread_join(a->thread, nullptr);
-  sem_destroy(&a->go);
-  sem_destroy(&a->done);
-  a->started = false;
 }

@@ -1,6 +1,5 @@
 #include "smoother/reader.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -122,115 +121,22 @@ static long readline(const diag& dg, textin* in, char* piece,
 }
 
 // Passes on nfields, the count of input line lineno's fields from
-// splitfields or countfields, after writing the message when it is -1.
+// splitfields, after writing the message when it is -1.
 static int checkfields(const diag& dg, int nfields, long long lineno) {
   if (nfields < 0)
     say(dg, {"Input line ", decimal(lineno), " has more than 132 fields"});
   return nfields;
 }
 
-namespace {
-
-// Accepted lines kept for the thread ahead, which splits them and reads
-// their numbers while the main thread reads and copies the next block.
-// Whichever thread is free takes the next line of the block: the main
-// thread helps once it has read its own block.
-constexpr std::size_t blockroom = blockspacesize / 2;
-constexpr int blocklines = 1024;
-struct inblock {
-  int first;   // row of the first line
-  int nlines;
-  std::size_t len;
-  std::atomic<int> taken;  // lines either thread has taken to store
-  std::uint32_t ends[blocklines];  // where each line ends in text
-  char* text;  // blockroom bytes
-};
-
-// What both threads of pass 1 share. The main thread alone reads and
-// speaks; the thread ahead alone copies, block by block in their order.
-struct passone {
-  const options* opt;
-  table* tab;
-  textout* copy;
-  inblock* next;     // the block to store
-  inblock* filling;  // the block the main thread reads into
-  bool asked;      // the thread ahead has a block it has not finished
-  inblock blocks[2];
-  ahead worker;
-};
-
-}  // namespace
-
-// Stores lines of the block p->next, one at a time, until none is left.
-static void storeblock(passone* p) {
-  inblock* b = p->next;
+// Reads the data lines, copies each accepted one to the intermediate file
+// and stores its row. Returns 0, or -1 after writing its message.
+static int readlines(const diag& dg, const options& opt, textin* in,
+                     textout* copy, table* tab) {
+  char piece[maxpiece];
   std::string_view fields[maxfields];
-  for (int i; (i = b->taken.fetch_add(1)) < b->nlines;) {
-    std::size_t from = i > 0 ? b->ends[i - 1] : 0;
-    std::string_view line(b->text + from, b->ends[i] - from);
-    int nfields = splitfields(line, fields);
-    readrow(p->opt->missing == 1, fields, nfields, b->first + i, p->tab);
-  }
-}
-
-// Copies the block p->next to the intermediate file and stores its lines,
-// helped by the main thread.
-static void copyblock(passone* p) {
-  textwrite(p->copy, p->next->text, p->next->len);
-  storeblock(p);
-}
-
-static void* storeahead(void* arg) {
-  auto* p = static_cast<passone*>(arg);
-  while (aheadnext(&p->worker)) {
-    copyblock(p);
-    aheaddone(&p->worker);
-  }
-  return nullptr;
-}
-
-static void startblock(passone* p, inblock* b) {
-  b->first = p->tab->nrows;
-  b->nlines = 0;
-  b->len = 0;
-  b->taken = 0;
-  p->filling = b;
-}
-
-// Helps the thread ahead store the block it was handed, and waits until
-// every line of it is stored.
-static void finishstore(passone* p) {
-  if (!p->asked)
-    return;
-  storeblock(p);
-  aheadwait(&p->worker);
-  p->asked = false;
-}
-
-// Hands the block being filled on to be stored, once the block before it
-// is, and starts filling the other.
-static void handon(passone* p) {
-  inblock* b = p->filling;
-  finishstore(p);
-  p->next = b;
-  if (p->worker.started) {
-    aheadask(&p->worker);
-    p->asked = true;
-  } else {
-    copyblock(p);
-  }
-  startblock(p, b == &p->blocks[0] ? &p->blocks[1] : &p->blocks[0]);
-}
-
-// Reads the data lines into blocks and hands full blocks on, to be copied
-// and stored. Returns 0, or -1 after writing its message.
-static int readlines(const diag& dg, textin* in, passone* p) {
-  table* tab = p->tab;
   // Every line after the header counts, skipped ones too; past the limit
   // only lines that would be skipped anyway may follow.
   for (long long n = 0;; ++n) {
-    inblock* b = p->filling;
-    char* piece = b->text + b->len;
     long len = readline(dg, in, piece, n + 2);
     if (len <= 0)
       return static_cast<int>(len);
@@ -241,17 +147,14 @@ static int readlines(const diag& dg, textin* in, passone* p) {
       return -1;
     }
     std::string_view line(piece, static_cast<std::size_t>(len));
-    int nfields = checkfields(dg, countfields(line), n + 2);
+    int nfields = checkfields(dg, splitfields(line, fields), n + 2);
     if (nfields < 0)
       return -1;
     if (nfields > tab->firststray)
       say(dg, {"Counting error line ", decimal(n), " array ",
                decimal(tab->role[tab->firststray].col)});
-    ++tab->nrows;
-    b->len += line.size();
-    b->ends[b->nlines++] = static_cast<std::uint32_t>(b->len);
-    if (b->nlines == blocklines || blockroom - b->len < maxpiece)
-      handon(p);
+    readrow(opt.missing == 1, fields, nfields, tab->nrows++, tab);
+    textwrite(copy, piece, line.size());
   }
 }
 
@@ -268,19 +171,5 @@ int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
   if (nfields < 0 || readheader(dg, header, fields, nfields, tab) < 0)
     return -1;
   textwrite(copy, piece, header.size());
-  static passone p;
-  p.opt = &opt;
-  p.tab = tab;
-  p.copy = copy;
-  p.asked = false;
-  p.blocks[0].text = blockspace();
-  p.blocks[1].text = blockspace() + blockroom;
-  startblock(&p, &p.blocks[0]);
-  aheadstart(&p.worker, storeahead, &p);
-  int status = readlines(dg, in, &p);
-  // The rows read so far are stored before the run goes on or ends.
-  handon(&p);
-  finishstore(&p);
-  aheadend(&p.worker);
-  return status;
+  return readlines(dg, opt, in, copy, tab);
 }
