@@ -129,8 +129,10 @@ BENCHMARK(BM_KernelPlain)->DenseRange(1, 5)->Iterations(1)->Unit(
 static void BM_KernelTable(benchmark::State& state) {
   table* tab = heavytable();
   options opt = heavyoptions(static_cast<int>(state.range(0)));
-  for (auto _ : state)
-    smoothtable(opt, tab);
+  for (auto _ : state) {
+    smoothstart(opt, tab);
+    smoothend();
+  }
 }
 BENCHMARK(BM_KernelTable)->DenseRange(1, 5)->Iterations(3)->Unit(
     benchmark::kSecond);

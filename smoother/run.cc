@@ -143,8 +143,6 @@ static int filloutputs(const diag& dg, const options& opt, table* tab) {
                           : tab->dLR[k] ? tab->dLR[k][r]
                                         : opt.stddev;
   }
-  // The window smoothers work on all columns at once.
-  smoothtable(opt, tab);
   return 0;
 }
 
@@ -160,10 +158,16 @@ static int smoothrun(const diag& dg, const options& opt, table* tab,
     tmpputinplace(dg, &tf, false);
     return -1;
   }
-  if (tmpputinplace(dg, &tf, true) < 0 || filloutputs(dg, opt, tab) < 0 ||
-      tmpreadback(dg, &tf) < 0)
+  if (tmpputinplace(dg, &tf, true) < 0 || filloutputs(dg, opt, tab) < 0)
     return -1;
-  return writetable(dg, opt, *tab, &tf.in, out);
+  // The window smoothers work on all columns at once, and pass 2 writes
+  // each row as soon as it is smoothed.
+  smoothstart(opt, tab);
+  int status = tmpreadback(dg, &tf) < 0
+                   ? -1
+                   : writetable(dg, opt, *tab, &tf.in, out);
+  smoothend();
+  return status;
 }
 
 static int run(const diag& dg, int argc, char** argv, table* tab,

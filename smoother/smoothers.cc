@@ -4,6 +4,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -142,6 +143,8 @@ constexpr int cachebits = 12;     // 4096 weights remembered per thread
 constexpr int tilerows = 8;       // rows whose windows are summed together
 constexpr int grouprows = 4;      // rows that share each load of a value
 constexpr int bandahead = 64;     // rows gathered beyond a tile's windows
+constexpr int chunkrows = 256;    // rows a thread takes at a time
+constexpr int maxchunks = (maxrows + chunkrows - 1) / chunkrows;
 
 // Below this many table cells (rows times data columns) starting the
 // threads, some 30 microseconds, costs more than the rows they take over
@@ -201,21 +204,26 @@ struct job {
   std::uint32_t reach;
 };
 
-// One thread's share of the rows.
-struct share {
-  const job* jb;
-  int from;
-  int to;
-  scratch* s;
+// A smoothing under way. Its rows are taken a chunk at a time, in order,
+// by whichever thread is free, so that every thread works close to the row
+// the writer waits for.
+struct smoothing {
+  job jb;
+  int nchunks;  // 0: none under way
+  std::atomic<int> next;              // the next chunk to take
+  std::atomic<bool> done[maxchunks];  // smoothed in every column
+  pthread_t threads[maxthreads];
+  bool started[maxthreads];
 };
 
 }  // namespace
 
-// The calling thread's scratch is static like the table store, so that
-// the kernel never lacks memory; a thread that cannot have its own scratch
-// leaves its share to the caller.
-static scratch callerscratch;
+// The first thread's scratch is static like the table store, so that the
+// kernel never lacks memory; a thread that cannot have its own scratch
+// does not start, and leaves the chunks to the others.
+static scratch firstscratch;
 static scratch* threadscratch[maxthreads];  // taken when first needed
+static smoothing current;
 
 static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
                            int winsize) {
@@ -503,64 +511,68 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   }
 }
 
-// Smooths rows [from, to), a tile of rows at a time.
-static void smooth(const job& jb, int from, int to, scratch* s) {
+// Smooths the rows [i0, i0 + nrows) of one tile.
+static void smoothtile(const job& jb, int i0, int nrows, scratch* s) {
+  rowwindow win[tilerows + grouprows - 1] = {};  // padded: windows of no rows
+  int first = i0;
+  int last = i0;
+  for (int r = 0; r < nrows; ++r) {
+    findweights(jb, i0 + r, s, r, &win[r]);
+    first = std::min(first, i0 + r - win[r].nback);
+    last = std::max(last, i0 + r + win[r].nfwd);
+  }
+  gather(jb, first, last, s);
+  sumtile(jb, i0, nrows, win, s);
+}
+
+// Takes chunks of rows until none is left, smooths each a tile at a time,
+// and tells the writer of each chunk as it is done.
+static void* smoothchunks(void* arg) {
+  auto* s = static_cast<scratch*>(arg);
+  const job& jb = current.jb;
   // The weights and the band hold values of this call's table.
   std::memset(s->used, 0, sizeof s->used);
   s->bandrows = 0;
-  for (int i0 = from; i0 < to; i0 += tilerows) {
-    const int nrows = to - i0 < tilerows ? to - i0 : tilerows;
-    rowwindow win[tilerows + grouprows - 1] = {};  // padded: windows of no rows
-    int first = i0;
-    int last = i0;
-    for (int r = 0; r < nrows; ++r) {
-      findweights(jb, i0 + r, s, r, &win[r]);
-      first = std::min(first, i0 + r - win[r].nback);
-      last = std::max(last, i0 + r + win[r].nfwd);
-    }
-    gather(jb, first, last, s);
-    sumtile(jb, i0, nrows, win, s);
+  for (int c; (c = current.next.fetch_add(1)) < current.nchunks;) {
+    const int to = std::min(jb.n, (c + 1) * chunkrows);
+    for (int i0 = c * chunkrows; i0 < to; i0 += tilerows)
+      smoothtile(jb, i0, std::min(tilerows, to - i0), s);
+    current.done[c].store(true, std::memory_order_release);
+    current.done[c].notify_all();
   }
-}
-
-static void* runshare(void* arg) {
-  const share* sh = static_cast<const share*>(arg);
-  smooth(*sh->jb, sh->from, sh->to, sh->s);
   return nullptr;
 }
 
-// Smooths the rows in nthreads shares: thread t takes rows
-// [n t / nthreads, n (t + 1) / nthreads), the caller the first share. A
-// share whose thread cannot have its scratch or cannot start is smoothed by
-// the caller after its own.
-static void inparallel(const job& jb, int nthreads) {
-  share shares[maxthreads];
-  pthread_t threads[maxthreads];
-  bool started[maxthreads] = {};
-  for (int t = 0; t < nthreads; ++t) {
-    shares[t] = share{&jb, jb.n * t / nthreads,
-                      jb.n * (t + 1) / nthreads, &callerscratch};
-    if (t == 0)
-      continue;
+// Starts nthreads threads on the chunks (none may be running: smoothend
+// has joined them). On one thread, or when the first cannot start, the
+// caller smooths them all before it returns.
+static void startthreads(int nthreads) {
+  smoothing& c = current;
+  c.nchunks = (c.jb.n + chunkrows - 1) / chunkrows;
+  c.next.store(0, std::memory_order_relaxed);
+  for (int i = 0; i < c.nchunks; ++i)
+    c.done[i].store(false, std::memory_order_relaxed);
+  c.started[0] = nthreads > 1 && pthread_create(&c.threads[0], nullptr,
+                                                smoothchunks,
+                                                &firstscratch) == 0;
+  if (!c.started[0]) {
+    smoothchunks(&firstscratch);
+    return;
+  }
+  for (int t = 1; t < nthreads; ++t) {
     if (!threadscratch[t])
       threadscratch[t] = static_cast<scratch*>(std::malloc(sizeof(scratch)));
-    shares[t].s = threadscratch[t];
-    started[t] = shares[t].s && pthread_create(&threads[t], nullptr,
-                                               runshare, &shares[t]) == 0;
+    c.started[t] = threadscratch[t] &&
+                   pthread_create(&c.threads[t], nullptr, smoothchunks,
+                                  threadscratch[t]) == 0;
   }
-  for (int t = 0; t < nthreads; ++t)
-    if (!started[t])
-      smooth(jb, shares[t].from, shares[t].to, &callerscratch);
-  for (int t = 1; t < nthreads; ++t)
-    if (started[t])
-      pthread_join(threads[t], nullptr);
 }
 
-void smoothtable(const options& opt, table* tab, int nthreads) {
+void smoothstart(const options& opt, table* tab, int nthreads) {
   const int n = tab->nrows;
   if (n <= 0 || tab->nLR == 0 || opt.smoothfunc < 1 || opt.smoothfunc > 5)
     return;
-  job jb;
+  job& jb = current.jb;
   jb.opt = &opt;
   jb.tab = tab;
   jb.n = n;
@@ -576,13 +588,7 @@ void smoothtable(const options& opt, table* tab, int nthreads) {
     jb.missing = std::any_of(tab->LR[k], tab->LR[k] + n,
                              [](double v) { return std::isnan(v); });
   jb.reach = reachof(opt.smoothfunc, opt.winsize);
-  if (nthreads > maxthreads)
-    nthreads = maxthreads;
-  if (nthreads > n)
-    nthreads = n;
-  if (nthreads < 1)
-    nthreads = 1;
-  inparallel(jb, nthreads);
+  startthreads(std::clamp(std::min(nthreads, n), 1, maxthreads));
 }
 
 // The cores this process may run on, or 1 when that cannot be learnt.
@@ -594,7 +600,29 @@ static int usablecores() {
   return count > 0 ? count : 1;
 }
 
-void smoothtable(const options& opt, table* tab) {
+void smoothstart(const options& opt, table* tab) {
   const long cells = static_cast<long>(tab->nrows) * tab->nLR;
-  smoothtable(opt, tab, cells < minthreadcells ? 1 : usablecores());
+  smoothstart(opt, tab, cells < minthreadcells ? 1 : usablecores());
+}
+
+void smoothwait(int r) {
+  const int c = r / chunkrows;
+  if (r < 0 || c >= current.nchunks)
+    return;
+  while (!current.done[c].load(std::memory_order_acquire))
+    current.done[c].wait(false, std::memory_order_acquire);
+}
+
+void smoothend() {
+  for (int t = 0; t < maxthreads; ++t)
+    if (current.started[t])
+      pthread_join(current.threads[t], nullptr);
+  for (bool& started : current.started)
+    started = false;
+  current.nchunks = 0;
+}
+
+void smoothtable(const options& opt, table* tab, int nthreads) {
+  smoothstart(opt, tab, nthreads);
+  smoothend();
 }

@@ -6,6 +6,7 @@
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
+#include "smoother/smoothers.h"
 #include "smoother/tmpcopy.h"
 
 // Longest output line: the kept text with its tab; in a data line two
@@ -108,6 +109,7 @@ int writetable(const diag& dg, const options& opt, const table& tab,
       tmpreadfailed(dg);
       return -1;
     }
+    smoothwait(r);
     // Each output line is one call of its own.
     char* end = buildline(dg, opt, tab, fields, nfields, r, names, line);
     textwrite(out, line, static_cast<std::size_t>(end - line));

@@ -37,9 +37,9 @@ class System(unittest.TestCase):
         self.tmp = os.path.join(self.dir, TMP)
         self.read = lambda path=self.tmp: pathlib.Path(path).read_bytes()
 
-    def run_(self, data=b"", prog=Q, argv0="qv", **kw):
+    def run_(self, data=b"", prog=Q, argv0="qv", args=(), **kw):
         kw = dict(dict(stdout=PIPE, stderr=PIPE, cwd=self.dir), **kw)
-        r = subprocess.run([argv0], executable=prog, input=data, timeout=30,
+        r = subprocess.run([argv0, *args], executable=prog, input=data, timeout=30,
                            **kw)
         return r.stdout, r.stderr, r.returncode
 
@@ -238,6 +238,18 @@ class System(unittest.TestCase):
     def test_one_core_and_no_place_for_the_file(self):
         one = lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
         self.assertEqual(self.run_(BIG[0], preexec_fn=one), (BIG[1], b"", 0))
+        # A table large enough for the smoothing threads, whose rows are
+        # written as they are done, prints what one thread prints.
+        wide = b"".join(b"r\t1\t%d\tx" % (i * 37 % 1000) +
+                        b"".join(b"\t%d.%d" % (i % 7, (i * k) % 97)
+                                 for k in range(8)) + b"\n"
+                        for i in range(2000))
+        wide = b"id\tchr\tpos\tx" + b"\tA" * 8 + b"\n" + wide
+        argv = ["-smoothfunc=2", "-winsize=30", "-outopt=2"]
+        alone = self.run_(wide, args=argv, preexec_fn=one)
+        self.assertEqual(alone[1:], (b"", 0))
+        # Not assertEqual: its diff of two large outputs takes minutes.
+        self.assertTrue(self.run_(wide, args=argv) == alone)
         # Refused before anything is read: the input's offset stays at 0.
         path = os.path.join(self.dir, "in")
         pathlib.Path(path).write_bytes(SMALL[0])
