@@ -205,23 +205,24 @@ struct job {
 };
 
 // A smoothing under way. Its rows are taken a chunk at a time, in order,
-// by whichever thread is free, so that every thread works close to the row
-// the writer waits for.
+// by the threads started for it and by the writer, which takes one itself
+// whenever the row it needs is not yet done: so every thread works close to
+// that row, and the threads and the writer never outnumber the cores.
 struct smoothing {
   job jb;
   int nchunks;  // 0: none under way
   std::atomic<int> next;              // the next chunk to take
   std::atomic<bool> done[maxchunks];  // smoothed in every column
+  int nthreads;                       // threads started
   pthread_t threads[maxthreads];
-  bool started[maxthreads];
 };
 
 }  // namespace
 
-// The first thread's scratch is static like the table store, so that the
+// The calling thread's scratch is static like the table store, so that the
 // kernel never lacks memory; a thread that cannot have its own scratch
 // does not start, and leaves the chunks to the others.
-static scratch firstscratch;
+static scratch callerscratch;
 static scratch* threadscratch[maxthreads];  // taken when first needed
 static smoothing current;
 
@@ -525,46 +526,55 @@ static void smoothtile(const job& jb, int i0, int nrows, scratch* s) {
   sumtile(jb, i0, nrows, win, s);
 }
 
-// Takes chunks of rows until none is left, smooths each a tile at a time,
-// and tells the writer of each chunk as it is done.
-static void* smoothchunks(void* arg) {
-  auto* s = static_cast<scratch*>(arg);
-  const job& jb = current.jb;
-  // The weights and the band hold values of this call's table.
+// Readies a scratch for the smoothing under way: the weights and the band
+// hold values of the last table it was used for.
+static void clearscratch(scratch* s) {
   std::memset(s->used, 0, sizeof s->used);
   s->bandrows = 0;
-  for (int c; (c = current.next.fetch_add(1)) < current.nchunks;) {
-    const int to = std::min(jb.n, (c + 1) * chunkrows);
-    for (int i0 = c * chunkrows; i0 < to; i0 += tilerows)
-      smoothtile(jb, i0, std::min(tilerows, to - i0), s);
-    current.done[c].store(true, std::memory_order_release);
-    current.done[c].notify_all();
+}
+
+// Takes the next chunk of rows not yet taken, smooths it a tile at a time
+// and tells the writer. False when every chunk has been taken.
+static bool takechunk(scratch* s) {
+  const job& jb = current.jb;
+  if (current.next.load(std::memory_order_relaxed) >= current.nchunks)
+    return false;
+  const int c = current.next.fetch_add(1);
+  if (c >= current.nchunks)
+    return false;
+  const int to = std::min(jb.n, (c + 1) * chunkrows);
+  for (int i0 = c * chunkrows; i0 < to; i0 += tilerows)
+    smoothtile(jb, i0, std::min(tilerows, to - i0), s);
+  current.done[c].store(true, std::memory_order_release);
+  current.done[c].notify_all();
+  return true;
+}
+
+static void* smoothchunks(void* arg) {
+  auto* s = static_cast<scratch*>(arg);
+  clearscratch(s);
+  while (takechunk(s)) {
   }
   return nullptr;
 }
 
-// Starts nthreads threads on the chunks (none may be running: smoothend
-// has joined them). On one thread, or when the first cannot start, the
-// caller smooths them all before it returns.
+// Starts nthreads - 1 threads on the chunks, the caller being the last;
+// none may be running (smoothend has joined them).
 static void startthreads(int nthreads) {
   smoothing& c = current;
   c.nchunks = (c.jb.n + chunkrows - 1) / chunkrows;
   c.next.store(0, std::memory_order_relaxed);
   for (int i = 0; i < c.nchunks; ++i)
     c.done[i].store(false, std::memory_order_relaxed);
-  c.started[0] = nthreads > 1 && pthread_create(&c.threads[0], nullptr,
-                                                smoothchunks,
-                                                &firstscratch) == 0;
-  if (!c.started[0]) {
-    smoothchunks(&firstscratch);
-    return;
-  }
+  clearscratch(&callerscratch);
+  c.nthreads = 0;
   for (int t = 1; t < nthreads; ++t) {
     if (!threadscratch[t])
       threadscratch[t] = static_cast<scratch*>(std::malloc(sizeof(scratch)));
-    c.started[t] = threadscratch[t] &&
-                   pthread_create(&c.threads[t], nullptr, smoothchunks,
-                                  threadscratch[t]) == 0;
+    if (threadscratch[t] &&
+        pthread_create(&c.threads[c.nthreads], nullptr, smoothchunks,
+                       threadscratch[t]) == 0)
+      ++c.nthreads;
   }
 }
 
@@ -610,15 +620,16 @@ void smoothwait(int r) {
   if (r < 0 || c >= current.nchunks)
     return;
   while (!current.done[c].load(std::memory_order_acquire))
-    current.done[c].wait(false, std::memory_order_acquire);
+    if (!takechunk(&callerscratch))
+      current.done[c].wait(false, std::memory_order_acquire);
 }
 
 void smoothend() {
-  for (int t = 0; t < maxthreads; ++t)
-    if (current.started[t])
-      pthread_join(current.threads[t], nullptr);
-  for (bool& started : current.started)
-    started = false;
+  while (takechunk(&callerscratch)) {
+  }
+  for (int t = 0; t < current.nthreads; ++t)
+    pthread_join(current.threads[t], nullptr);
+  current.nthreads = 0;
   current.nchunks = 0;
 }
 

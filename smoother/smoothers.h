@@ -18,18 +18,18 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 // Fills LRout and, when opt.outopt is 2, dLRout of every data column of tab
 // with the same bits as smoothcolumn, on every core the process may use
 // (one, for a small table). The output arrays must be reserved. The rows
-// are smoothed on threads of their own, so that they can be written as
-// they are done: smoothstart returns at once (having smoothed every row
-// itself where one thread does), smoothwait(r) returns once row r is
-// smoothed in every column, and smoothend once every row is and the
-// threads have ended. A smoothing that starts must be ended before the
-// next.
+// are smoothed a chunk at a time, so that they can be written as they are
+// done: smoothstart starts a thread for each further core and returns at
+// once; smoothwait(r) returns once row r is smoothed in every column,
+// smoothing rows itself rather than wait; smoothend smooths whatever is
+// left and ends the threads. A smoothing that starts must be ended before
+// the next.
 void smoothstart(const options& opt, table* tab);
 void smoothwait(int r);
 void smoothend();
 
-// As smoothstart, with the rows split among nthreads threads (at least 1,
-// at most one per row and 64 in all).
+// As smoothstart, with nthreads threads in all, the caller counted (at
+// least 1, at most one per row and 64 in all).
 void smoothstart(const options& opt, table* tab, int nthreads);
 
 // The whole smoothing on nthreads threads: smoothstart, then smoothend.
