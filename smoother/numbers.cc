@@ -160,7 +160,46 @@ static double convertlong(const decimalspan& s) {
   return value;
 }
 
+// Reads the commonest field on its own: an optional minus, then one to 15
+// digits with at most one point among them, and nothing else. It gives the
+// bits of the general path below: the digits make an exact integer, and
+// one division by an exact power of ten rounds correctly. False for any
+// other field, which the general path takes.
+static bool readplain(std::string_view text, double* value) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  const bool negative = p < end && *p == '-';
+  p += negative;
+  if (end - p > 16)
+    return false;
+  std::uint64_t mantissa = 0;
+  const char* point = nullptr;
+  for (const char* q = p; q < end; ++q) {
+    const unsigned digit = static_cast<unsigned char>(*q) - unsigned{'0'};
+    if (digit < 10) {
+      mantissa = mantissa * 10 + digit;
+    } else if (*q == '.' && !point) {
+      point = q;
+    } else {
+      return false;
+    }
+  }
+  const long ndigits = (end - p) - (point != nullptr);
+  if (ndigits < 1 || ndigits > 15)
+    return false;
+  const double m = static_cast<double>(mantissa);
+  const double v = point ? m / exactpowers[end - point - 1] : m;
+  *value = negative ? -v : v;
+  return true;
+}
+
 double readnumber(std::string_view text, bool* whole) {
+  double plain;
+  if (readplain(text, &plain)) {
+    if (whole)
+      *whole = true;
+    return plain;
+  }
   const char* end = text.data() + text.size();
   decimalspan s = scandecimal(text.data(), end);
   if (whole)
