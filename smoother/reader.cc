@@ -1,6 +1,5 @@
 #include "smoother/reader.h"
 
-#include <cstdint>
 #include <cstdlib>
 #include <limits>
 

@@ -134,9 +134,10 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 }
 
 // The fast kernel. It finds each row's window and weights once for all
-// columns, sums the columns side by side in vector lanes, and splits the
-// rows among threads. Each column's sum is still one chain of additions in
-// the order above, so neither the lanes nor the threads change a bit.
+// columns, sums the columns side by side in vector lanes, and shares the
+// rows among threads a chunk at a time. Each column's sum is still one
+// chain of additions in the order above, so neither the lanes nor the
+// threads change a bit.
 
 constexpr int maxthreads = 64;    // threads beyond this share no more work
 constexpr int cachebits = 12;     // 4096 weights remembered per thread
@@ -578,7 +579,9 @@ static void startthreads(int nthreads) {
   }
 }
 
-void smoothstart(const options& opt, table* tab, int nthreads) {
+// Sets up the job for tab and starts the smoothing on nthreads threads in
+// all, the caller counted.
+static void startsmoothing(const options& opt, table* tab, int nthreads) {
   const int n = tab->nrows;
   if (n <= 0 || tab->nLR == 0 || opt.smoothfunc < 1 || opt.smoothfunc > 5)
     return;
@@ -612,7 +615,7 @@ static int usablecores() {
 
 void smoothstart(const options& opt, table* tab) {
   const long cells = static_cast<long>(tab->nrows) * tab->nLR;
-  smoothstart(opt, tab, cells < minthreadcells ? 1 : usablecores());
+  startsmoothing(opt, tab, cells < minthreadcells ? 1 : usablecores());
 }
 
 void smoothwait(int r) {
@@ -634,6 +637,6 @@ void smoothend() {
 }
 
 void smoothtable(const options& opt, table* tab, int nthreads) {
-  smoothstart(opt, tab, nthreads);
+  startsmoothing(opt, tab, nthreads);
   smoothend();
 }

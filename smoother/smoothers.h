@@ -28,9 +28,6 @@ void smoothstart(const options& opt, table* tab);
 void smoothwait(int r);
 void smoothend();
 
-// As smoothstart, with nthreads threads in all, the caller counted (at
-// least 1, at most one per row and 64 in all).
-void smoothstart(const options& opt, table* tab, int nthreads);
-
-// The whole smoothing on nthreads threads: smoothstart, then smoothend.
+// The whole smoothing, smoothstart then smoothend, on nthreads threads in
+// all, the caller counted (at least 1, at most one per row and 64 in all).
 void smoothtable(const options& opt, table* tab, int nthreads);

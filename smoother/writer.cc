@@ -1,6 +1,5 @@
 #include "smoother/writer.h"
 
-#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -78,14 +77,14 @@ static char* buildline(const diag& dg, const options& opt, const table& tab,
 
 // Reads the next kept line into text (room for maxpiece + 1 bytes) and
 // puts a tab in place of its LF, or after it when it has none. Returns the
-// length with the tab, or -1 when the copy did not give the line back.
+// length without the tab, or -1 when the copy did not give the line back.
 static long takeline(textin* copy, char* text) {
   long len = readpiece(copy, text);
   if (len <= 0)
     return -1;
   len -= text[len - 1] == '\n';
   text[len] = '\t';
-  return len + 1;
+  return len;
 }
 
 int writetable(const diag& dg, const options& opt, const table& tab,
@@ -101,10 +100,11 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   for (; r < tab.nrows && !out->failed && !out->gone; ++r) {
     char* text = r < 0 ? header : piece;
     long len = takeline(copy, text);
-    int nfields = len < 0 ? -1
-                          : splitfields(std::string_view(
-                                text, static_cast<std::size_t>(len - 1)),
-                                        fields);
+    int nfields =
+        len < 0 ? -1
+                : splitfields(
+                      std::string_view(text, static_cast<std::size_t>(len)),
+                      fields);
     if (nfields < 0) {
       tmpreadfailed(dg);
       return -1;
