@@ -1,5 +1,6 @@
 #include "smoother/lines.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -41,6 +42,16 @@ static std::uint64_t tabsin(std::uint64_t word) {
   return ~(((x & (ones * 0x7f)) + ones * 0x7f) | x) & (ones * 0x80);
 }
 
+// Eight bytes of text as a word whose low byte is the first of them, on a
+// machine of either byte order.
+static std::uint64_t loadbytes(const char* text) {
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  if constexpr (std::endian::native == std::endian::big)
+    word = __builtin_bswap64(word);
+  return word;
+}
+
 int splitfields(std::string_view line, std::string_view* fields) {
   if (!line.empty() && line.back() == '\n')
     line.remove_suffix(1);
@@ -56,9 +67,7 @@ int splitfields(std::string_view line, std::string_view* fields) {
     from = tab + 1;
   };
   for (; p + 8 <= size; p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text + p, 8);
-    for (std::uint64_t tabs = tabsin(word); tabs != 0; tabs &= tabs - 1) {
+    for (std::uint64_t tabs = tabsin(loadbytes(text + p)); tabs != 0; tabs &= tabs - 1) {
       if (n == maxfields - 1)
         return -1;
       field(p + static_cast<std::size_t>(__builtin_ctzll(tabs)) / 8);
