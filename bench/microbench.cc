@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -129,10 +130,9 @@ BENCHMARK(BM_KernelPlain)->DenseRange(1, 5)->Iterations(1)->Unit(
 static void BM_KernelTable(benchmark::State& state) {
   table* tab = heavytable();
   options opt = heavyoptions(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    smoothstart(opt, tab);
-    smoothend();
-  }
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  for (auto _ : state)
+    smoothtable(opt, tab, cores > 0 ? cores : 1, widestunit());
 }
 BENCHMARK(BM_KernelTable)->DenseRange(1, 5)->Iterations(3)->Unit(
     benchmark::kSecond);

@@ -162,7 +162,8 @@ static int smoothrun(const diag& dg, const options& opt, table* tab,
     return -1;
   // The window smoothers work on all columns at once, and pass 2 writes
   // each row as soon as it is smoothed.
-  smoothstart(opt, tab);
+  if (smoothstart(dg, opt, tab) < 0)
+    return -1;
   int status = tmpreadback(dg, &tf) < 0
                    ? -1
                    : writetable(dg, opt, *tab, &tf.in, out);

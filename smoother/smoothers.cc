@@ -178,17 +178,17 @@ struct rowwindow {
 // whether a value is there: a term of 0 adds nothing to a sum (no sum here
 // is ever -0), so each column's sums take only its present rows.
 struct scratch {
-  double weight[tilerows][maxrows];
-  double square[tilerows][maxrows];
-  double stdterm[tilerows][maxrows];  // w * stddev * stddev, when missing
+  double* weight[tilerows];   // each as long as the longest window
+  double* square[tilerows];
+  double* stdterm[tilerows];  // w * stddev * stddev, when missing
   std::uint32_t distance[1 << cachebits];
   double cached[1 << cachebits];
   bool used[1 << cachebits];
   int bandfirst;
   int bandrows;
-  double values[static_cast<std::size_t>(maxrows) * maxcols];
-  double errvalues[static_cast<std::size_t>(maxrows) * maxcols];
-  double present[static_cast<std::size_t>(maxrows) * maxcols];
+  double* values;     // a row of every data column for each row
+  double* errvalues;  // likewise for the error columns
+  double* present;    // likewise, only where values are missing
 };
 
 // What every thread reads in one call.
@@ -203,6 +203,7 @@ struct job {
   bool withstddev;       // some column's errors come from stddev
   bool missing;          // some value is missing: each column its own W
   std::uint32_t reach;
+  vectorunit unit;
 };
 
 // A smoothing under way. Its rows are taken a chunk at a time, in order,
@@ -214,17 +215,17 @@ struct smoothing {
   int nchunks;  // 0: none under way
   std::atomic<int> next;              // the next chunk to take
   std::atomic<bool> done[maxchunks];  // smoothed in every column
-  int nthreads;                       // threads started
+  std::atomic<bool> stop;  // the output has failed: smooth nothing more
+  int nthreads;            // threads started
   pthread_t threads[maxthreads];
+  scratch* scratches[maxthreads];  // the caller's first
 };
 
 }  // namespace
 
-// The calling thread's scratch is static like the table store, so that the
-// kernel never lacks memory; a thread that cannot have its own scratch
-// does not start, and leaves the chunks to the others.
-static scratch callerscratch;
-static scratch* threadscratch[maxthreads];  // taken when first needed
+// Each thread's scratch is taken from the heap for the table at hand; a
+// thread that cannot have its own does not start, and leaves the chunks to
+// the others.
 static smoothing current;
 
 static double cachedweight(scratch* s, int smoothfunc, std::uint32_t d,
@@ -331,21 +332,41 @@ typedef double lanes8 __attribute__((vector_size(64)));
 typedef double lanes4 __attribute__((vector_size(32)));
 typedef double lanes2 __attribute__((vector_size(16)));
 
-// Adds factor * value (or factor * value * value when squared) to nvec
-// vectors of sums, value being the vectors of the row's columns.
-template <typename vec, int nvec, bool squared>
+// The forms of term a sum takes from a value x at a factor f.
+enum termform {
+  product,  // f * x
+  square,   // f * x * x
+  // x is 1 where a value is there and 0 where it is missing: f where it is
+  // there and nothing where it is not, even where f is infinite (f * 0
+  // would be not-a-number).
+  presentonly,
+};
+
+template <termform form, typename vec>
+static inline __attribute__((always_inline)) void addto(vec& acc, double f,
+                                                        const vec& x) {
+  if constexpr (form == product)
+    acc += f * x;
+  else if constexpr (form == square)
+    acc += f * x * x;
+  else
+    acc += x != 0 ? f * x : x;
+}
+
+// Adds the terms of the row's columns at factor to nvec vectors of sums.
+template <typename vec, int nvec, termform form>
 static inline __attribute__((always_inline)) void
 addterm(vec* acc, const double* row, double factor) {
   for (int v = 0; v < nvec; ++v) {
     vec x;
     std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
-    acc[v] += squared ? factor * x * x : factor * x;
+    addto<form>(acc[v], factor, x);
   }
 }
 
 // The same for the sums of a group of rows from one load of the values,
 // row q's factor being factor[q][base[q] + o], o a row's offset from row i.
-template <typename vec, int nvec, bool squared>
+template <typename vec, int nvec, termform form>
 static inline __attribute__((always_inline)) void
 addterms(vec (*acc)[nvec], const double* row, const double* const* factor,
          const int* base, int o) {
@@ -354,7 +375,7 @@ addterms(vec (*acc)[nvec], const double* row, const double* const* factor,
     std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
     for (int q = 0; q < grouprows; ++q) {
       const double f = factor[q][base[q] + o];
-      acc[q][v] += squared ? f * x * x : f * x;
+      addto<form>(acc[q][v], f, x);
     }
   }
 }
@@ -366,7 +387,7 @@ addterms(vec (*acc)[nvec], const double* row, const double* const* factor,
 // (its term nback + o - q). The windows mostly overlap, so over the offsets
 // every row takes, each value is loaded once for all; before and after
 // those, each row takes its own. Windows of no rows pad a short group.
-template <typename vec, int nvec, bool squared>
+template <typename vec, int nvec, termform form>
 static inline __attribute__((always_inline)) void
 sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
          const rowwindow* win, const double* const* factor,
@@ -378,29 +399,29 @@ sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
   for (int q = 0; q < grouprows; ++q) {
     lo = std::max(lo, q - win[q].nback);
     for (int o = q - 1; o >= std::max(0, q - win[q].nback); --o)
-      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+      addterm<vec, nvec, form>(acc[q], at + o * stride,
                                   factor[q][q - 1 - o]);
     base[q] = q - 1;
   }
   for (int o = -1; o >= lo; --o)
-    addterms<vec, nvec, squared>(acc, at + o * stride, factor, base, -o);
+    addterms<vec, nvec, form>(acc, at + o * stride, factor, base, -o);
   for (int q = 0; q < grouprows; ++q)
     for (int o = std::min(-1, lo - 1); o >= q - win[q].nback; --o)
-      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+      addterm<vec, nvec, form>(acc[q], at + o * stride,
                                   factor[q][q - 1 - o]);
   int hi = maxrows;  // forward, every row takes offsets grouprows - 1 up to hi
   for (int q = 0; q < grouprows; ++q) {
     hi = std::min(hi, q + win[q].nfwd - 1);
     base[q] = win[q].nback - q;
     for (int o = q; o <= std::min(grouprows - 2, q + win[q].nfwd - 1); ++o)
-      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+      addterm<vec, nvec, form>(acc[q], at + o * stride,
                                   factor[q][base[q] + o]);
   }
   for (int o = grouprows - 1; o <= hi; ++o)
-    addterms<vec, nvec, squared>(acc, at + o * stride, factor, base, o);
+    addterms<vec, nvec, form>(acc, at + o * stride, factor, base, o);
   for (int q = 0; q < grouprows; ++q)
     for (int o = std::max(grouprows - 1, hi + 1); o < q + win[q].nfwd; ++o)
-      addterm<vec, nvec, squared>(acc[q], at + o * stride,
+      addterm<vec, nvec, form>(acc[q], at + o * stride,
                                   factor[q][base[q] + o]);
   for (int q = 0; q < grouprows; ++q)
     std::memcpy(sums[q] + c0, acc[q], sizeof acc[q]);
@@ -408,12 +429,12 @@ sumlanes(const double* block, std::ptrdiff_t stride, int c0, int i,
 
 // Sets sums[r][c], for the nrows rows from row i0 on and every column c of
 // the row-major block (ncols per row), to the sum over row i0 + r's window
-// of factor[r][t] * value (or factor[r][t] * value * value when squared).
+// of the terms of factor[r][t] and value in the given form.
 // A block of columns is summed for the whole tile before the next, so the
 // values of the tile's windows are read from the cache, not from memory,
 // after the first group of rows. Four vectors of columns for each row of
 // a group keep sixteen chains of additions in flight.
-template <typename vec, bool squared>
+template <typename vec, termform form>
 static inline __attribute__((always_inline)) void
 sumblocks(const double* block, int ncols, int i0, int nrows,
           const rowwindow* win, const double* const* factor,
@@ -422,50 +443,60 @@ sumblocks(const double* block, int ncols, int i0, int nrows,
   int c0 = 0;
   for (; c0 + 4 * width <= ncols; c0 += 4 * width)
     for (int r = 0; r < nrows; r += grouprows)
-      sumlanes<vec, 4, squared>(block, ncols, c0, i0 + r, win + r,
+      sumlanes<vec, 4, form>(block, ncols, c0, i0 + r, win + r,
                                 factor + r, sums + r);
   for (; c0 + width <= ncols; c0 += width)
     for (int r = 0; r < nrows; r += grouprows)
-      sumlanes<vec, 1, squared>(block, ncols, c0, i0 + r, win + r,
+      sumlanes<vec, 1, form>(block, ncols, c0, i0 + r, win + r,
                                 factor + r, sums + r);
   for (; c0 < ncols; ++c0)
     for (int r = 0; r < nrows; r += grouprows)
-      sumlanes<double, 1, squared>(block, ncols, c0, i0 + r, win + r,
+      sumlanes<double, 1, form>(block, ncols, c0, i0 + r, win + r,
                                    factor + r, sums + r);
 }
 
-#ifndef QUORVEL_PORTABLE
-template <bool squared>
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+template <termform form>
 __attribute__((target("avx512f"))) static void
 sumavx512(const double* block, int ncols, int i0, int nrows,
           const rowwindow* win, const double* const* factor,
           double (*sums)[maxcols]) {
-  sumblocks<lanes8, squared>(block, ncols, i0, nrows, win, factor, sums);
+  sumblocks<lanes8, form>(block, ncols, i0, nrows, win, factor, sums);
 }
 
-template <bool squared>
+template <termform form>
 __attribute__((target("avx2"))) static void
 sumavx2(const double* block, int ncols, int i0, int nrows,
         const rowwindow* win, const double* const* factor,
         double (*sums)[maxcols]) {
-  sumblocks<lanes4, squared>(block, ncols, i0, nrows, win, factor, sums);
+  sumblocks<lanes4, form>(block, ncols, i0, nrows, win, factor, sums);
 }
 #endif
 
-// The sums run on the widest vector unit the machine has; the portable
-// build has only the generic one. Lane arithmetic is the same IEEE
-// arithmetic on every unit, so all of them give the same bits.
-template <bool squared>
-static void sumterms(const double* block, int ncols, int i0, int nrows,
-                     const rowwindow* win, const double* const* factor,
-                     double (*sums)[maxcols]) {
-#ifndef QUORVEL_PORTABLE
+vectorunit widestunit() {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
   if (__builtin_cpu_supports("avx512f"))
-    return sumavx512<squared>(block, ncols, i0, nrows, win, factor, sums);
+    return vectorunit::avx512;
   if (__builtin_cpu_supports("avx2"))
-    return sumavx2<squared>(block, ncols, i0, nrows, win, factor, sums);
+    return vectorunit::avx2;
 #endif
-  sumblocks<lanes2, squared>(block, ncols, i0, nrows, win, factor, sums);
+  return vectorunit::generic;
+}
+
+// The sums run on the given vector unit. Lane arithmetic is the same IEEE
+// arithmetic on every unit, so all of them give the same bits.
+template <termform form>
+static void sumterms(vectorunit unit, const double* block, int ncols, int i0,
+                     int nrows, const rowwindow* win,
+                     const double* const* factor, double (*sums)[maxcols]) {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  if (unit == vectorunit::avx512)
+    return sumavx512<form>(block, ncols, i0, nrows, win, factor, sums);
+  if (unit == vectorunit::avx2)
+    return sumavx2<form>(block, ncols, i0, nrows, win, factor, sums);
+#endif
+  (void)unit;
+  sumblocks<lanes2, form>(block, ncols, i0, nrows, win, factor, sums);
 }
 
 // Sums the windows win of the nrows rows from row i0 on in every column,
@@ -480,9 +511,9 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->weight[r % tilerows];
   const int at = i0 - s->bandfirst;  // row i0 in the band
-  sumterms<false>(s->values, jb.ncols, at, nrows, win, factor, sums);
+  sumterms<product>(jb.unit, s->values, jb.ncols, at, nrows, win, factor, sums);
   if (jb.missing)
-    sumterms<false>(s->present, jb.ncols, at, nrows, win, factor, W);
+    sumterms<product>(jb.unit, s->present, jb.ncols, at, nrows, win, factor, W);
   for (int r = 0; r < nrows && !jb.missing; ++r)
     std::fill_n(W[r], jb.ncols, win[r].W);
   // Column by column, so that a tile's outputs fill whole cache lines.
@@ -495,12 +526,13 @@ static void sumtile(const job& jb, int i0, int nrows, const rowwindow* win,
   // formed once per row.
   for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->square[r % tilerows];
-  sumterms<true>(s->errvalues, jb.nerr, at, nrows, win, factor, sums);
+  sumterms<square>(jb.unit, s->errvalues, jb.nerr, at, nrows, win, factor, sums);
   double Vstddev[padded][maxcols];  // likewise
   for (int r = 0; r < nrows + grouprows - 1; ++r)
     factor[r] = s->stdterm[r % tilerows];
   if (jb.missing && jb.withstddev)
-    sumterms<false>(s->present, jb.ncols, at, nrows, win, factor, Vstddev);
+    sumterms<presentonly>(jb.unit, s->present, jb.ncols, at, nrows, win, factor,
+                          Vstddev);
   for (int k = 0, e = 0; k < jb.ncols; ++k) {
     const bool own = e < jb.nerr && jb.witherr[e] == k;
     for (int r = 0; r < nrows; ++r) {
@@ -527,15 +559,34 @@ static void smoothtile(const job& jb, int i0, int nrows, scratch* s) {
   sumtile(jb, i0, nrows, win, s);
 }
 
-// Readies a scratch for the smoothing under way: the weights and the band
-// hold values of the last table it was used for.
-static void clearscratch(scratch* s) {
+// Takes a scratch for the job at hand, sized by its table: weights for
+// windows of every row at most, and a band of the whole table at most.
+// Null when the memory cannot be had.
+static scratch* newscratch(const job& jb) {
+  const auto n = static_cast<std::size_t>(jb.n);
+  const std::size_t weights = 3 * tilerows * n;
+  const std::size_t band =
+      n * (2 * static_cast<std::size_t>(jb.ncols) + jb.nerr);
+  void* block = std::malloc(sizeof(scratch) + (weights + band) * sizeof(double));
+  if (!block)
+    return nullptr;
+  auto* s = static_cast<scratch*>(block);
+  double* at = reinterpret_cast<double*>(s + 1);
+  for (double** w : {s->weight, s->square, s->stdterm})
+    for (int r = 0; r < tilerows; ++r, at += n)
+      w[r] = at;
+  s->values = at;
+  s->errvalues = s->values + n * jb.ncols;
+  s->present = s->errvalues + n * jb.nerr;
   std::memset(s->used, 0, sizeof s->used);
+  s->bandfirst = 0;
   s->bandrows = 0;
+  return s;
 }
 
 // Takes the next chunk of rows not yet taken, smooths it a tile at a time
-// and tells the writer. False when every chunk has been taken.
+// and tells the writer. False when every chunk has been taken, or once the
+// output has failed: the rows left would be smoothed for no one.
 static bool takechunk(scratch* s) {
   const job& jb = current.jb;
   if (current.next.load(std::memory_order_relaxed) >= current.nchunks)
@@ -544,8 +595,11 @@ static bool takechunk(scratch* s) {
   if (c >= current.nchunks)
     return false;
   const int to = std::min(jb.n, (c + 1) * chunkrows);
-  for (int i0 = c * chunkrows; i0 < to; i0 += tilerows)
+  for (int i0 = c * chunkrows; i0 < to; i0 += tilerows) {
+    if (current.stop.load(std::memory_order_relaxed))
+      return false;
     smoothtile(jb, i0, std::min(tilerows, to - i0), s);
+  }
   current.done[c].store(true, std::memory_order_release);
   current.done[c].notify_all();
   return true;
@@ -553,38 +607,43 @@ static bool takechunk(scratch* s) {
 
 static void* smoothchunks(void* arg) {
   auto* s = static_cast<scratch*>(arg);
-  clearscratch(s);
   while (takechunk(s)) {
   }
   return nullptr;
 }
 
-// Starts nthreads - 1 threads on the chunks, the caller being the last;
-// none may be running (smoothend has joined them).
+// Starts nthreads - 1 threads on the chunks, the caller being the last,
+// with small stacks: they hold only a tile's sums. None may be running
+// (smoothend has joined them).
 static void startthreads(int nthreads) {
   smoothing& c = current;
   c.nchunks = (c.jb.n + chunkrows - 1) / chunkrows;
   c.next.store(0, std::memory_order_relaxed);
+  c.stop.store(false, std::memory_order_relaxed);
   for (int i = 0; i < c.nchunks; ++i)
     c.done[i].store(false, std::memory_order_relaxed);
-  clearscratch(&callerscratch);
   c.nthreads = 0;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 1 << 20);
   for (int t = 1; t < nthreads; ++t) {
-    if (!threadscratch[t])
-      threadscratch[t] = static_cast<scratch*>(std::malloc(sizeof(scratch)));
-    if (threadscratch[t] &&
-        pthread_create(&c.threads[c.nthreads], nullptr, smoothchunks,
-                       threadscratch[t]) == 0)
-      ++c.nthreads;
+    scratch* s = newscratch(c.jb);
+    if (s && pthread_create(&c.threads[c.nthreads], &attr, smoothchunks, s) ==
+                 0)
+      c.scratches[++c.nthreads] = s;
+    else
+      std::free(s);
   }
+  pthread_attr_destroy(&attr);
 }
 
 // Sets up the job for tab and starts the smoothing on nthreads threads in
-// all, the caller counted.
-static void startsmoothing(const options& opt, table* tab, int nthreads) {
+// all, the caller counted. False when the caller's scratch cannot be had.
+static bool startsmoothing(const options& opt, table* tab, int nthreads,
+                           vectorunit unit) {
   const int n = tab->nrows;
   if (n <= 0 || tab->nLR == 0 || opt.smoothfunc < 1 || opt.smoothfunc > 5)
-    return;
+    return true;
   job& jb = current.jb;
   jb.opt = &opt;
   jb.tab = tab;
@@ -601,7 +660,11 @@ static void startsmoothing(const options& opt, table* tab, int nthreads) {
     jb.missing = std::any_of(tab->LR[k], tab->LR[k] + n,
                              [](double v) { return std::isnan(v); });
   jb.reach = reachof(opt.smoothfunc, opt.winsize);
+  jb.unit = unit;
+  if (!(current.scratches[0] = newscratch(jb)))
+    return false;
   startthreads(std::clamp(std::min(nthreads, n), 1, maxthreads));
+  return true;
 }
 
 // The cores this process may run on, or 1 when that cannot be learnt.
@@ -613,9 +676,13 @@ static int usablecores() {
   return count > 0 ? count : 1;
 }
 
-void smoothstart(const options& opt, table* tab) {
+int smoothstart(const diag& dg, const options& opt, table* tab) {
   const long cells = static_cast<long>(tab->nrows) * tab->nLR;
-  startsmoothing(opt, tab, cells < minthreadcells ? 1 : usablecores());
+  if (startsmoothing(opt, tab, cells < minthreadcells ? 1 : usablecores(),
+                     widestunit()))
+    return 0;
+  say(dg, {"Unable to allocate memory for the windows"});
+  return -1;
 }
 
 void smoothwait(int r) {
@@ -623,20 +690,26 @@ void smoothwait(int r) {
   if (r < 0 || c >= current.nchunks)
     return;
   while (!current.done[c].load(std::memory_order_acquire))
-    if (!takechunk(&callerscratch))
+    if (!takechunk(current.scratches[0]))
       current.done[c].wait(false, std::memory_order_acquire);
 }
 
 void smoothend() {
-  while (takechunk(&callerscratch)) {
-  }
+  current.stop.store(true, std::memory_order_relaxed);
   for (int t = 0; t < current.nthreads; ++t)
     pthread_join(current.threads[t], nullptr);
+  for (int t = 0; t <= current.nthreads; ++t)
+    std::free(current.scratches[t]);
+  current.scratches[0] = nullptr;
   current.nthreads = 0;
   current.nchunks = 0;
 }
 
-void smoothtable(const options& opt, table* tab, int nthreads) {
-  startsmoothing(opt, tab, nthreads);
+void smoothtable(const options& opt, table* tab, int nthreads,
+                 vectorunit unit) {
+  if (!startsmoothing(opt, tab, nthreads, unit))
+    return;
+  for (int r = 0; r < tab->nrows; r += chunkrows)
+    smoothwait(r);
   smoothend();
 }

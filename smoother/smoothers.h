@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "smoother/messages.h"
 #include "smoother/table.h"
 
 // Fills LRout[0..n) with the weighted means of LR over each row's window
@@ -19,15 +20,26 @@ void smoothcolumn(const options& opt, const std::int32_t* pos,
 // with the same bits as smoothcolumn, on every core the process may use
 // (one, for a small table). The output arrays must be reserved. The rows
 // are smoothed a chunk at a time, so that they can be written as they are
-// done: smoothstart starts a thread for each further core and returns at
-// once; smoothwait(r) returns once row r is smoothed in every column,
-// smoothing rows itself rather than wait; smoothend smooths whatever is
-// left and ends the threads. A smoothing that starts must be ended before
-// the next.
-void smoothstart(const options& opt, table* tab);
+// done: smoothstart takes the memory its windows need, starts a thread for
+// each further core and returns 0 at once, or -1 after writing the message
+// when the memory cannot be had; smoothwait(r) returns once row r is
+// smoothed in every column, smoothing rows itself rather than wait;
+// smoothend ends the threads and smooths nothing more, since the rows left
+// could only go to an output that has failed. A smoothing that starts must
+// be ended before the next.
+int smoothstart(const diag& dg, const options& opt, table* tab);
 void smoothwait(int r);
 void smoothend();
 
-// The whole smoothing, smoothstart then smoothend, on nthreads threads in
-// all, the caller counted (at least 1, at most one per row and 64 in all).
-void smoothtable(const options& opt, table* tab, int nthreads);
+// The vector units the sums can run on, narrowest first. Each one sums in
+// the same order, with the same bits.
+enum class vectorunit { generic, avx2, avx512 };
+
+// The widest unit that this build has and this machine runs.
+vectorunit widestunit();
+
+// The whole smoothing on nthreads threads in all, the caller counted (at
+// least 1, at most one per row and 64 in all), on the given vector unit,
+// which must be no wider than widestunit().
+void smoothtable(const options& opt, table* tab, int nthreads,
+                 vectorunit unit);
