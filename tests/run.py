@@ -6,7 +6,8 @@ file. Arguments are shell words, " ; " between command lines with one
 result. Escapes \\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\; {N*text} is text N
 times; $name is the text of a line "let name = text". Expected \\n is CR LF;
 "..." ends a prefix; "in" is the input with CR LF; "absent" is no file.
-Each run is named "qv" and has an empty directory of its own.
+Each run is named "qv" and has an empty directory of its own. QUORVEL_WRAP,
+when set, is a command that every run goes through (such as valgrind).
 """
 import os, re, shlex, subprocess, sys, tempfile
 
@@ -28,14 +29,26 @@ def expect(text, data):
         text.removesuffix("..."), "\r\n")
 
 
+def start(program, argv, **kw):
+    """Runs program named argv[0], through QUORVEL_WRAP if it is set: the
+    wrapper finds it under its name on the PATH."""
+    wrap = shlex.split(os.environ.get("QUORVEL_WRAP", ""))
+    if not wrap:
+        return subprocess.run(argv, executable=program, **kw)
+    with tempfile.TemporaryDirectory() as bindir:
+        os.symlink(program, os.path.join(bindir, argv[0]))
+        path = bindir + os.pathsep + os.environ["PATH"]
+        return subprocess.run(wrap + argv, env=dict(os.environ, PATH=path),
+                              **kw)
+
+
 def check(program, name, args, data, out, err="", status="0", tmp="*"):
     want = [expect(out, data), expect(err, data), int(status),
             None if tmp == "absent" else expect(tmp, data)][:3 + (tmp != "*")]
     for alt in args.split(" ; "):
         with tempfile.TemporaryDirectory() as scratch:
-            r = subprocess.run(["qv", *shlex.split(alt)], executable=program,
-                               cwd=scratch, input=data, capture_output=True,
-                               timeout=120)
+            r = start(program, ["qv", *shlex.split(alt)], cwd=scratch,
+                      input=data, capture_output=True, timeout=600)
             left = os.path.join(scratch, "quorveltmp.txt")
             left = open(left, "rb").read() if os.path.isfile(left) else None
         got = [r.stdout[:len(want[0])] if out.endswith("...") else r.stdout,
