@@ -6,38 +6,72 @@
                            with positions 1,000 apart
   generate.py text FILE    200 MB of tab-separated lines ending in LF
                            (no CR, no Ctrl-Z)
+  generate.py tall FILE    2,000,000 rows in 40 series of 50,000 (column 1
+                           the series number, positions 500 apart from 0 in
+                           each), 16 data columns without error columns,
+                           5% of the values NA
+  generate.py wide FILE    20,000 rows in one series, positions 100 apart,
+                           500 data columns each with its error column
+                           (1,004 fields, lines of about 8,300 characters)
+  generate.py dense FILE   50,000 rows in one series, positions 10 apart,
+                           64 data columns each with its error column
+
+tall-small, wide-small and dense-small are the same tables cut to what
+release 1.1.0 takes whole (40 series of 1,250 rows; 60 data columns;
+5,000 rows), for checking the bench's own plumbing.
 """
 import random
 import sys
 
-ROWS = 50000
-COLUMNS = 64
-CHROMOSOMES = 22
+KINDS = {
+    "table": dict(rows=50000, series=22, step=1000, columns=64, errors=True),
+    "tall": dict(rows=2000000, series=40, step=500, columns=16, errors=False,
+                 missing=0.05),
+    "wide": dict(rows=20000, series=1, step=100, columns=500, errors=True,
+                 decimals=5),
+    "dense": dict(rows=50000, series=1, step=10, columns=64, errors=True),
+}
+KINDS["tall-small"] = dict(KINDS["tall"], rows=50000)
+KINDS["wide-small"] = dict(KINDS["wide"], columns=60)
+KINDS["dense-small"] = dict(KINDS["dense"], rows=5000)
 
 
-def table_lines():
+def table_lines(rows, series, step, columns, errors, missing=0.0,
+                decimals=4):
+    """Lines of a table of rows split evenly into series, each restarting
+    its positions at 0; a fraction missing of the data values is NA."""
     rng = random.Random(20261206)
+    name = "S%%0%dd" % len(str(columns - 1))
+    ident = "C%%0%dd" % len(str(rows))
+    value = "%%.%df" % decimals
     header = ["ID", "Chromosome", "Position", "Clone"]
-    for k in range(COLUMNS):
-        header += ["S%02d" % k, "S%02d_error" % k]
+    for k in range(columns):
+        header.append(name % k)
+        if errors:
+            header.append(name % k + "_error")
     yield "\t".join(header) + "\n"
-    per = -(-ROWS // CHROMOSOMES)
-    for r in range(ROWS):
-        fields = ["C%05d" % (r + 1), str(r // per + 1), str((r % per) * 1000),
+    per = -(-rows // series)
+    for r in range(rows):
+        fields = [ident % (r + 1), str(r // per + 1), str((r % per) * step),
                   "RP11-%dk%d" % (r % 997, r % 23)]
-        for k in range(COLUMNS):
-            fields.append("%.4f" % rng.gauss(0.0, 0.25))
-            fields.append("%.4f" % (0.05 + rng.random() * 0.06))
+        for k in range(columns):
+            # Only a table with NA draws for them, so the W tables keep their
+            # bytes.
+            absent = missing and rng.random() < missing
+            lr = value % rng.gauss(0.0, 0.25)
+            fields.append("NA" if absent else lr)
+            if errors:
+                fields.append(value % (0.05 + rng.random() * 0.06))
         yield "\t".join(fields) + "\n"
 
 
 def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in list(KINDS) + ["text"]:
+        sys.exit("usage: generate.py %s|text FILE" % "|".join(KINDS))
     kind, path = sys.argv[1], sys.argv[2]
     with open(path, "w", newline="\n") as out:
-        if kind == "table":
-            out.writelines(table_lines())
-        elif kind == "text":
-            lines = list(table_lines())
+        if kind == "text":
+            lines = list(table_lines(**KINDS["table"]))
             written = 0
             i = 0
             while written < 200 * 1000 * 1000:
@@ -46,7 +80,7 @@ def main():
                 written += len(line)
                 i += 1
         else:
-            sys.exit("usage: generate.py table|text FILE")
+            out.writelines(table_lines(**KINDS[kind]))
 
 
 if __name__ == "__main__":

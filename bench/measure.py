@@ -1,0 +1,80 @@
+"""Building the programs, making the inputs, and timing single runs."""
+import os
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DATA = os.path.join(ROOT, "bench", "data")
+
+
+def sh(*argv, **kw):
+    subprocess.run(argv, check=True, **kw)
+
+
+def build(source, builddir):
+    """Paths of quorvel and textcopy built in Release from source."""
+    sh("cmake", "-S", source, "-B", builddir, "-DCMAKE_BUILD_TYPE=Release",
+       stdout=subprocess.DEVNULL)
+    sh("cmake", "--build", builddir, "-j2", "--target", "quorvel", "textcopy",
+       stdout=subprocess.DEVNULL)
+    return (os.path.join(builddir, "quorvel"),
+            os.path.join(builddir, "textcopy"))
+
+
+def data(kind):
+    """Path of the input kind in bench/data, generated on first use."""
+    path = os.path.join(DATA, kind + ".tsv")
+    if not os.path.exists(path):
+        os.makedirs(DATA, exist_ok=True)
+        sh(sys.executable, os.path.join(ROOT, "bench", "generate.py"), kind,
+           path + ".part")
+        os.rename(path + ".part", path)
+    return path
+
+
+def start(argv, stdin_path, cwd, out, preexec_fn=None):
+    with open(stdin_path, "rb") as inp, \
+            open(os.path.join(cwd, out), "wb") as outfile:
+        return subprocess.Popen(argv, stdin=inp, stdout=outfile, cwd=cwd,
+                                preexec_fn=preexec_fn)
+
+
+def reap(proc):
+    """Exit status and peak resident MB of a started run."""
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_maxrss / 1024
+
+
+def finish(proc):
+    """Peak resident MB of a started run, which must succeed."""
+    status, mb = reap(proc)
+    if status != 0:
+        sys.exit("%s failed with status %d" % (proc.args, status))
+    return mb
+
+
+def attempt(argv, stdin_path, cwd, out="out", preexec_fn=None):
+    """Wall seconds, peak MB and exit status of one run, its output in
+    cwd/out."""
+    begin = time.perf_counter()
+    status, mb = reap(start(argv, stdin_path, cwd, out, preexec_fn))
+    return time.perf_counter() - begin, mb, status
+
+
+def once(argv, stdin_path, cwd, out="out"):
+    """Wall seconds and peak MB of one run, which must succeed."""
+    wall, mb, status = attempt(argv, stdin_path, cwd, out)
+    if status != 0:
+        sys.exit("%s failed with status %d" % (argv, status))
+    return wall, mb
+
+
+def drop(*paths):
+    """Removes the files that exist among paths."""
+    for path in paths:
+        try:
+            os.remove(path)
+        except FileNotFoundError:
+            pass
