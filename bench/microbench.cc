@@ -1,5 +1,7 @@
-// Microbenchmarks of the hot paths: number reading and printing, field
-// splitting, and the smoothing kernels on a table of the largest size.
+// Microbenchmarks of the hot paths: number reading and printing, walking
+// fields, and smoothing through the band: the heavy workload's table with
+// each window shape, and windows of every row.
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -8,9 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "smoother/numbers.h"
 #include "smoother/lines.h"
-#include "smoother/smoothers.h"
+#include "smoother/numbers.h"
+#include "smoother/smoothing.h"
 
 static std::vector<std::string> logratios(int n) {
   std::mt19937_64 gen(1);
@@ -67,74 +69,110 @@ static void BM_FormatValueTie(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatValueTie);
 
-static void BM_SplitFields(benchmark::State& state) {
+static void BM_WalkFields(benchmark::State& state) {
   std::string line = "C00001\t1\t0\tRP11-0k0";
   for (const std::string& v : logratios(128))
     line += "\t" + v;
-  line += "\n";
-  std::string_view fields[maxfields];
-  for (auto _ : state)
-    benchmark::DoNotOptimize(splitfields(line, fields));
+  for (auto _ : state) {
+    fieldwalk walk = walkfields(line);
+    std::string_view field;
+    while (nextfield(&walk, &field))
+      benchmark::DoNotOptimize(field);
+  }
   state.SetBytesProcessed(state.iterations() * line.size());
 }
-BENCHMARK(BM_SplitFields);
+BENCHMARK(BM_WalkFields);
 
-// The table of the heavy smoothing workload: 50,000 rows 1,000 apart along
-// 22 chromosomes, 64 data columns each with an error column.
-static table* heavytable() {
-  static table tab;
-  if (tab.nrows > 0)
-    return &tab;
+// The values of the heavy smoothing workload: 50,000 rows 1,000 apart
+// along 22 chromosomes (or, with onechromosome, 10 apart along one), 64
+// data columns each with an error column.
+struct heavy {
+  std::vector<std::int32_t> pos;
+  std::vector<chunkfacts> chunks;
+  std::vector<int> errindex;
+  std::vector<double> values;
+  std::vector<double> errors;
+  table tab;
+};
+
+static heavy* heavytable(bool onechromosome) {
+  static heavy h[2];
+  heavy& t = h[onechromosome];
+  if (t.tab.nrows > 0)
+    return &t;
+  constexpr long n = 50000;
+  constexpr int ncols = 64;
   std::mt19937_64 gen(3);
   std::normal_distribution<double> noise(0.0, 0.25);
-  tab.nrows = maxrows;
-  tab.nLR = maxcols;
-  const int per = (maxrows + 21) / 22;
-  for (int r = 0; r < maxrows; ++r)
-    tab.pos[r] = (r % per) * 1000;
-  for (int k = 0; k < maxcols; ++k) {
-    tab.LR[k] = static_cast<double*>(std::malloc(maxrows * sizeof(double)));
-    tab.dLR[k] = static_cast<double*>(std::malloc(maxrows * sizeof(double)));
-    tab.LRout[k] = static_cast<double*>(std::malloc(maxrows * sizeof(double)));
-    tab.dLRout[k] = static_cast<double*>(std::malloc(maxrows * sizeof(double)));
-    for (int r = 0; r < maxrows; ++r) {
-      tab.LR[k][r] = noise(gen);
-      tab.dLR[k][r] = 0.05 + static_cast<double>(gen() % 600) / 1e4;
-    }
+  const long per = onechromosome ? n : (n + 21) / 22;
+  for (long r = 0; r < n; ++r)
+    t.pos.push_back(
+        static_cast<std::int32_t>((r % per) * (onechromosome ? 10 : 1000)));
+  for (long r = 0; r < n * ncols; ++r) {
+    t.values.push_back(noise(gen));
+    t.errors.push_back(0.05 + static_cast<double>(gen() % 600) / 1e4);
   }
-  return &tab;
+  for (int k = 0; k < ncols; ++k)
+    t.errindex.push_back(k);
+  t.chunks.assign((n + chunkrows - 1) / chunkrows, chunkfacts{chunkrows, 2});
+  t.tab.header = true;
+  t.tab.nrows = n;
+  t.tab.pos = t.pos.data();
+  t.tab.chunks = t.chunks.data();
+  t.tab.lay.nLR = ncols;
+  t.tab.lay.nerr = ncols;
+  t.tab.lay.errindex = t.errindex.data();
+  return &t;
 }
 
-static options heavyoptions(int smoothfunc) {
+// Smooths the heavy table as pass 2 does, its values already parsed.
+static void smoothheavy(const heavy& t, const options& opt) {
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  smoothing sm;
+  if (!smoothingstart(&sm, t.tab, opt, cores > 0 ? cores : 1, widestunit()))
+    std::abort();
+  const int ncols = t.tab.lay.nLR;
+  for (;;) {
+    for (long j; (j = smoothingwants(&sm)) >= 0; smoothingread(&sm)) {
+      std::copy_n(&t.values[j * ncols], ncols, bandvalues(sm.bd, j));
+      std::copy_n(&t.errors[j * ncols], ncols, banderrors(sm.bd, j));
+    }
+    long first, end;
+    const double* LRout;
+    const double* dLRout;
+    if (!smoothingnext(&sm, &first, &end, &LRout, &dLRout))
+      break;
+    benchmark::DoNotOptimize(LRout);
+    smoothingwritten(&sm);
+  }
+  smoothingend(&sm);
+}
+
+// Each window shape on the heavy table, winsize 250000: some 500 to 1500
+// rows a window.
+static void BM_Smoothing(benchmark::State& state) {
   options opt;
-  opt.smoothfunc = smoothfunc;
+  opt.smoothfunc = static_cast<int>(state.range(0));
   opt.outopt = 2;
   opt.winsize = 250000;
-  return opt;
-}
-
-// The straightforward evaluation: one column at a time, each weight
-// computed as its neighbour is taken.
-static void BM_KernelPlain(benchmark::State& state) {
-  table* tab = heavytable();
-  options opt = heavyoptions(static_cast<int>(state.range(0)));
+  const heavy* t = heavytable(false);
   for (auto _ : state)
-    for (int k = 0; k < tab->nLR; ++k)
-      smoothcolumn(opt, tab->pos, tab->LR[k], tab->dLR[k],
-                   tab->LRout[k], tab->dLRout[k], tab->nrows);
+    smoothheavy(*t, opt);
 }
-BENCHMARK(BM_KernelPlain)->DenseRange(1, 5)->Iterations(1)->Unit(
+BENCHMARK(BM_Smoothing)->DenseRange(1, 5)->Iterations(3)->Unit(
     benchmark::kSecond);
 
-// All columns at once, with the same bits.
-static void BM_KernelTable(benchmark::State& state) {
-  table* tab = heavytable();
-  options opt = heavyoptions(static_cast<int>(state.range(0)));
-  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+// A boxcar over every row of a table in one series: 2.5e9 row pairs,
+// the values of every window far beyond the cache.
+static void BM_SmoothingWholeTable(benchmark::State& state) {
+  options opt;
+  opt.smoothfunc = 1;
+  opt.outopt = 2;
+  opt.winsize = 1000000;
+  const heavy* t = heavytable(true);
   for (auto _ : state)
-    smoothtable(opt, tab, cores > 0 ? cores : 1, widestunit());
+    smoothheavy(*t, opt);
 }
-BENCHMARK(BM_KernelTable)->DenseRange(1, 5)->Iterations(3)->Unit(
-    benchmark::kSecond);
+BENCHMARK(BM_SmoothingWholeTable)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

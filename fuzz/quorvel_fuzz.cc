@@ -34,7 +34,6 @@ static char scratch[] = "/tmp/quorvel_fuzz.XXXXXX";
 static const char* const names[] = {"in", "out", "err", "quorveltmp.txt"};
 static int streams[3];
 static int saved[3];
-static table tab;
 
 static void removescratch() {
   for (const char* name : names)
@@ -62,9 +61,8 @@ static std::string contents(const char* name) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// Runs quorvel with args on input. The run keeps its intermediate file
-// open to the end of its process, and its table store's heap blocks; both
-// must go before the next run.
+// Runs quorvel with args on input, as a process would, but in this one:
+// the run gives back its memory and its intermediate file's descriptor.
 static int runquorvel(std::vector<std::string>& args, std::string_view input) {
   unlink(names[3]);
   for (int i = 0; i < 3; ++i)
@@ -80,19 +78,11 @@ static int runquorvel(std::vector<std::string>& args, std::string_view input) {
   std::vector<char*> argv;
   for (std::string& a : args)
     argv.push_back(a.data());
-  int status = quorvel(static_cast<int>(args.size()), argv.data(), &tab);
+  int status = quorvel(static_cast<int>(args.size()), argv.data());
   for (int i = 0; i < 3; ++i)
     dup2(saved[i], i);
   for (int fd = firstfree; fd < 10; ++fd)
     close(fd);
-  // Copying prints from the value arrays themselves: each block once.
-  for (int k = 0; k < maxcols; ++k) {
-    std::free(tab.LRout[k] != tab.LR[k] ? tab.LRout[k] : nullptr);
-    std::free(tab.dLRout[k] != tab.dLR[k] ? tab.dLRout[k] : nullptr);
-    std::free(tab.LR[k]);
-    std::free(tab.dLR[k]);
-  }
-  std::memset(&tab, 0, sizeof tab);
   return status;
 }
 

@@ -1,26 +1,50 @@
-// Line pieces and field splitting, which both passes read the table with.
+// Whole lines and their fields, which both passes read the table with.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
-#include "smoother/table.h"
 #include "textio/textio.h"
 
-// Longest line piece. A line of up to 2046 characters fits with its LF; a
-// longer one is refused rather than taken as several lines.
-constexpr std::size_t maxpiece = 2047;
+// One line read whole. The block grows with the longest line met, up to
+// the reader's limit, and is never given back.
+struct linebuf {
+  char* text = nullptr;
+  std::size_t size = 0;  // the line's bytes, its LF included when it has one
+  std::size_t cap = 0;
+};
 
-// Reads the next line piece into piece (room for maxpiece bytes), up to and
-// including its LF. Returns its length, 0 at end of input, -1 when a read
-// failed.
-long readpiece(textin* in, char* piece);
+// What readline found.
+enum class lineread { line, end, failed, toolong };
 
-// True when a piece read by readpiece holds more than 2046 characters
-// before its line end.
-bool toolong(std::string_view piece);
+// Takes room for at least size bytes in line. False when it cannot be had.
+bool linereserve(linebuf* line, std::size_t size);
 
-// Splits a line (a piece, with or without its LF: the end of the input ends
-// a line as LF does) into fields at its tabs, without their tab or LF.
-// Returns how many there are, or -1 when there are more than maxfields.
-int splitfields(std::string_view line, std::string_view* fields);
+// Reads the next line from in into line, up to and including its LF; a
+// last line without one ends with the input. Grows line as needed up to
+// limit bytes: a longer line, or one there is no memory for, is toolong.
+lineread readline(textin* in, linebuf* line, std::size_t limit);
+
+// The line without its LF: the end of the input ends a line as LF does.
+std::string_view linetext(const linebuf& line);
+
+// Walks the fields of a line from the left: a field is the text up to the
+// next tab, the last one the text up to the line's end.
+struct fieldwalk {
+  const char* text;
+  std::size_t size;
+  std::size_t from = 0;    // where the next field starts
+  std::size_t word = 0;    // where the next eight bytes to search start
+  std::uint64_t tabs = 0;  // tabs found in the last word and not yet taken
+  bool ended = false;      // the last field has been taken
+};
+
+// Starts a walk over text, a line without its line end.
+fieldwalk walkfields(std::string_view text);
+
+// Takes the next field into field. False when the line has no more.
+bool nextfield(fieldwalk* walk, std::string_view* field);
+
+// The number of tabs in text, counted up to atmost and no further.
+std::size_t counttabs(std::string_view text, std::size_t atmost);

@@ -1,7 +1,6 @@
 #include "smoother/reader.h"
 
 #include <cstdlib>
-#include <limits>
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
@@ -18,157 +17,158 @@ bool iserrorname(std::string_view name) {
   return false;
 }
 
-// A value array with room for every row; rows a line does not reach read 0.
-static double* reservevalues() {
-  return static_cast<double*>(std::calloc(maxrows, sizeof(double)));
+// Takes room for count more items of size bytes at *block, which holds
+// *cap of them, doubling it. False when the memory cannot be had.
+static bool grow(void** block, long* cap, long count, std::size_t size) {
+  if (count <= *cap)
+    return true;
+  long more = *cap < 1024 ? 1024 : 2 * *cap;
+  void* moved = std::realloc(*block, static_cast<std::size_t>(more) * size);
+  if (!moved)
+    return false;
+  *block = moved;
+  *cap = more;
+  return true;
+}
+
+static int nomemory(const diag& dg, long lineno) {
+  say(dg, {"Unable to allocate memory for line ", decimal(lineno)});
+  return -1;
 }
 
 // Gives every field index from 4 on its role, walking the layout as each
 // line will be walked: a data field, then its error field if it has one,
 // and the next column only once the current one is complete.
-static void decideroles(table* tab) {
+static void decideroles(layout* lay) {
   int k = 0;
-  tab->firststray = maxfields;
-  for (int i = 4; i < maxfields; ++i) {
-    fieldrole& role = tab->role[i];
-    bool column = k < tab->nLR;
-    bool alone = column && tab->dLRcol[k] == 0;
-    if (column && i == tab->LRcol[k])
-      role = {fieldkind::data, k, alone};
-    else if (column && i == tab->dLRcol[k])
-      role = {fieldkind::error, k, true};
+  const int end = lay->nroles > 4 ? lay->nroles : 4;  // past the layout
+  lay->firststray = end;
+  for (int i = 4; i < lay->nroles; ++i) {
+    fieldrole& role = lay->role[i];
+    bool column = k < lay->nLR;
+    bool alone = column && lay->dLRcol[k] == 0;
+    if (column && i == lay->LRcol[k])
+      role = {fieldkind::data, alone, k};
+    else if (column && i == lay->dLRcol[k])
+      role = {fieldkind::error, true, k};
     else
-      role = {fieldkind::stray, k, alone};
+      role = {fieldkind::stray, alone, k};
     k += role.insert;
-    if (role.kind == fieldkind::stray && tab->firststray == maxfields)
-      tab->firststray = i;
+    if (role.kind == fieldkind::stray && lay->firststray == end)
+      lay->firststray = i;
   }
+  for (int c = 0; c < lay->nLR; ++c)
+    lay->errindex[c] = lay->dLRcol[c] ? lay->nerr++ : -1;
 }
 
-// Decides the role of every header field from index 4 on and reserves the
-// value arrays. Returns 0, or -1 after writing its message.
+// Decides the role of every field of the header line (with its line end)
+// from index 4 on. Returns 0, or -1 after writing its message.
 static int readheader(const diag& dg, std::string_view header,
-                      const std::string_view* fields, int nfields,
-                      table* tab) {
-  for (int i = 4; i < nfields; ++i) {
-    if (iserrorname(fields[i])) {
-      if (tab->nLR > 0) {
-        int k = tab->nLR - 1;
-        // A second error column takes the place of the first; the array
-        // already reserved serves it.
-        if (!tab->dLR[k] && !(tab->dLR[k] = reservevalues())) {
-          say(dg, {"Unable to allocate memory for dLR[", decimal(k), "]"});
-          return -1;
-        }
-        tab->dLRcol[k] = i;
+                      layout* lay) {
+  std::string_view text = header;
+  if (!text.empty() && text.back() == '\n')
+    text.remove_suffix(1);
+  const auto nfields = static_cast<std::size_t>(counttabs(text, SIZE_MAX)) + 1;
+  lay->nroles = static_cast<int>(nfields);
+  if (nfields > INT32_MAX / 2 ||
+      !(lay->role = static_cast<fieldrole*>(
+            std::calloc(nfields, sizeof(fieldrole)))) ||
+      !(lay->LRcol = static_cast<int*>(std::calloc(nfields, sizeof(int)))) ||
+      !(lay->dLRcol = static_cast<int*>(std::calloc(nfields, sizeof(int)))) ||
+      !(lay->errindex = static_cast<int*>(std::calloc(nfields, sizeof(int)))))
+    return nomemory(dg, 1);
+  fieldwalk walk = walkfields(text);
+  std::string_view name;
+  for (int i = 0; nextfield(&walk, &name); ++i) {
+    if (i < 4)
+      continue;
+    if (iserrorname(name)) {
+      // A second error column takes the place of the first.
+      if (lay->nLR > 0) {
+        lay->dLRcol[lay->nLR - 1] = i;
         continue;
       }
       // With no data column to belong to, it is read as a data column.
       say(dg, {"Error parsing header ", header});
     }
-    int k = tab->nLR;
-    if (k == maxcols) {
-      say(dg, {"Too many data columns (at most 64)"});
-      return -1;
-    }
-    if (!(tab->LR[k] = reservevalues())) {
-      say(dg, {"Unable to allocate memory for LR[", decimal(k), "]"});
-      return -1;
-    }
-    tab->LRcol[k] = i;
-    tab->nLR = k + 1;
+    lay->LRcol[lay->nLR++] = i;
   }
-  decideroles(tab);
+  decideroles(lay);
   return 0;
 }
 
-// Stores the position and values of a data line as row r, up to its first
-// field that is not in the layout. With missing set, a data value the line
-// does not give is missing.
-static void readrow(bool missing, const std::string_view* fields,
-                    int nfields, int r, table* tab) {
-  if (nfields > 2)
-    tab->pos[r] = readint(fields[2]);
-  if (missing)
-    for (int k = 0; k < tab->nLR; ++k)
-      tab->LR[k][r] = std::numeric_limits<double>::quiet_NaN();
-  for (int i = 4; i < nfields && i < tab->firststray; ++i) {
-    const fieldrole& role = tab->role[i];
-    bool data = role.kind == fieldkind::data;
-    double value = readnumber(fields[i]);
-    if (data && missing && value == 0 && !hasdigits(fields[i]))
-      continue;  // stays missing
-    (data ? tab->LR : tab->dLR)[role.col][r] = value;
-  }
+// Keeps row r's position and counts its line, of size bytes from input
+// line lineno, in its chunk. False when the memory cannot be had.
+static bool keeprow(table* tab, long* poscap, long* chunkcap, long r,
+                    std::int32_t position, std::size_t size, long lineno) {
+  const long c = r / chunkrows;
+  void* pos = tab->pos;
+  void* chunks = tab->chunks;
+  bool room = grow(&pos, poscap, r + 1, sizeof(std::int32_t)) &&
+              grow(&chunks, chunkcap, c + 1, sizeof(chunkfacts));
+  tab->pos = static_cast<std::int32_t*>(pos);
+  tab->chunks = static_cast<chunkfacts*>(chunks);
+  if (!room)
+    return false;
+  tab->pos[r] = position;
+  if (r % chunkrows == 0)
+    tab->chunks[c] = {0, lineno};
+  tab->chunks[c].bytes += size;
+  return true;
 }
 
-// Reads input line lineno (the header is line 1) into piece. Returns its
-// length, 0 at end of input, or -1 after writing the message.
-static long readline(const diag& dg, textin* in, char* piece,
-                     long long lineno) {
-  long len = readpiece(in, piece);
-  if (len < 0) {
-    say(dg, {"Error reading standard input"});
-    return -1;
-  }
-  if (toolong(std::string_view(piece, static_cast<std::size_t>(len)))) {
-    say(dg, {"Input line ", decimal(lineno),
-             " is longer than 2046 characters"});
-    return -1;
-  }
-  return len;
-}
-
-// Passes on nfields, the count of input line lineno's fields from
-// splitfields, after writing the message when it is -1.
-static int checkfields(const diag& dg, int nfields, long long lineno) {
-  if (nfields < 0)
-    say(dg, {"Input line ", decimal(lineno), " has more than 132 fields"});
-  return nfields;
-}
-
-// Reads the data lines, copies each accepted one to the intermediate file
-// and stores its row. Returns 0, or -1 after writing its message.
-static int readlines(const diag& dg, const options& opt, textin* in,
-                     textout* copy, table* tab) {
-  char piece[maxpiece];
-  std::string_view fields[maxfields];
-  // Every line after the header counts, skipped ones too; past the limit
-  // only lines that would be skipped anyway may follow.
-  for (long long n = 0;; ++n) {
-    long len = readline(dg, in, piece, n + 2);
-    if (len <= 0)
-      return static_cast<int>(len);
-    if (isblankbyte(static_cast<unsigned char>(piece[0])))
-      continue;
-    if (n >= maxrows) {
-      say(dg, {"More than 50000 lines after the header"});
-      return -1;
+// Reads every line into line, which readtable gives back.
+static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
+                     linebuf* line) {
+  long poscap = 0;
+  long chunkcap = 0;
+  // Every input line counts, skipped ones too: n after the header.
+  for (long n = -1;; ++n) {
+    switch (readline(in, line, SIZE_MAX)) {
+      case lineread::end:
+        return 0;
+      case lineread::failed:
+        say(dg, {"Error reading standard input"});
+        return -1;
+      case lineread::toolong:
+        return nomemory(dg, n + 2);
+      case lineread::line:
+        break;
     }
-    std::string_view line(piece, static_cast<std::size_t>(len));
-    int nfields = checkfields(dg, splitfields(line, fields), n + 2);
-    if (nfields < 0)
-      return -1;
-    if (nfields > tab->firststray)
-      say(dg, {"Counting error line ", decimal(n), " array ",
-               decimal(tab->role[tab->firststray].col)});
-    readrow(opt.missing == 1, fields, nfields, tab->nrows++, tab);
-    textwrite(copy, piece, line.size());
+    std::string_view text = linetext(*line);
+    if (n < 0) {
+      tab->header = true;
+      if (readheader(dg, {line->text, line->size}, &tab->lay) < 0)
+        return -1;
+    } else if (isblankbyte(static_cast<unsigned char>(line->text[0]))) {
+      continue;
+    } else {
+      const layout& lay = tab->lay;
+      const auto stray = static_cast<std::size_t>(lay.firststray);
+      if (counttabs(text, stray) == stray)
+        say(dg, {"Counting error line ", decimal(n), " array ",
+                 decimal(roleof(lay, lay.firststray).col)});
+      fieldwalk walk = walkfields(text);
+      std::string_view field;
+      std::int32_t position = 0;
+      for (int i = 0; i < 3 && nextfield(&walk, &field); ++i)
+        position = i == 2 ? readint(field) : 0;
+      if (!keeprow(tab, &poscap, &chunkcap, tab->nrows, position,
+                   text.size() + 1, n + 2))
+        return nomemory(dg, n + 2);
+      ++tab->nrows;
+    }
+    if (line->size > tab->longest) {
+      tab->longest = line->size;
+      tab->longestline = n + 2;
+    }
+    textwrite(copy, line->text, line->size);
   }
 }
 
-int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
-              table* tab) {
-  char piece[maxpiece];
-  std::string_view fields[maxfields];
-  long len = readline(dg, in, piece, 1);
-  if (len <= 0)
-    return static_cast<int>(len);  // empty input: no header, no columns
-  std::string_view header(piece, static_cast<std::size_t>(len));
-  tab->header = true;
-  int nfields = checkfields(dg, splitfields(header, fields), 1);
-  if (nfields < 0 || readheader(dg, header, fields, nfields, tab) < 0)
-    return -1;
-  textwrite(copy, piece, header.size());
-  return readlines(dg, opt, in, copy, tab);
+int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
+  linebuf line;
+  const int status = readlines(dg, in, copy, tab, &line);
+  std::free(line.text);
+  return status;
 }

@@ -1,4 +1,5 @@
-// Pass 1: reading the table into the table store.
+// Pass 1: checking the table, copying it to the intermediate file, and
+// keeping its positions.
 #pragma once
 
 #include <string_view>
@@ -10,9 +11,8 @@
 // True when a header field names an error column.
 bool iserrorname(std::string_view name);
 
-// Reads the table from in into tab, deciding the column roles from the
-// header, and copies the header and every accepted line to copy. With
-// opt.missing, a data value without digits, or beyond the end of its line,
-// is stored as missing. Returns 0, or -1 after writing its message.
-int readtable(const diag& dg, const options& opt, textin* in, textout* copy,
-              table* tab);
+// Reads the table from in: decides the column layout from the header,
+// reports each data line that does not fit it, keeps every row's position
+// and the facts of each chunk of rows in tab, and copies the header and
+// every accepted line to copy. Returns 0, or -1 after writing its message.
+int readtable(const diag& dg, textin* in, textout* copy, table* tab);

@@ -1,20 +1,16 @@
 #include "smoother/run.h"
 
-#include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <limits>
 #include <string_view>
 
 #include <unistd.h>
 
 #include "smoother/messages.h"
 #include "smoother/numbers.h"
+#include "smoother/readback.h"
 #include "smoother/reader.h"
-#include "smoother/smoothers.h"
 #include "smoother/tmpcopy.h"
-#include "smoother/writer.h"
 #include "textio/textio.h"
 
 // An option's value: empty (which gives 0) or wholly one number. Anything
@@ -107,79 +103,46 @@ static void version(textout* out) {
   textwrite(out, text, sizeof text - 1);
 }
 
-static double* reserve(std::size_t n) {
-  return static_cast<double*>(std::malloc(n * sizeof(double)));
-}
+// The streams and files of one run, and the table pass 1 keeps.
+struct runstate {
+  textout out;
+  textout err;
+  textin in;
+  tmpcopy tf;
+  table tab;
+};
 
-// Reserves the output arrays of every data column and fills them. Copying
-// (function 0) prints each value as read, and its error from the error
-// column: those arrays serve as the output arrays, and only a column whose
-// errors must be made (from stddev, or nan for a missing value) gets an
-// array of its own. Returns 0, or -1 after writing its message.
-static int filloutputs(const diag& dg, const options& opt, table* tab) {
-  // Zero rows still get a block, so that a reservation never looks failed.
-  std::size_t n = tab->nrows > 0 ? static_cast<std::size_t>(tab->nrows) : 1;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const bool copy = opt.smoothfunc == 0;
-  for (int k = 0; k < tab->nLR; ++k) {
-    const double* LR = tab->LR[k];
-    const bool ownerrors = !copy || !tab->dLR[k] ||
-                           std::any_of(LR, LR + tab->nrows,
-                                       [](double v) { return std::isnan(v); });
-    tab->LRout[k] = copy ? tab->LR[k] : reserve(n);
-    tab->dLRout[k] = ownerrors ? reserve(n) : tab->dLR[k];
-    if (!tab->LRout[k] || !tab->dLRout[k]) {
-      say(dg, {"Unable to allocate memory for dLRout[", decimal(k), "]"});
-      return -1;
-    }
-    // The function is checked once the first column's arrays are had.
-    if (k == 0 && (opt.smoothfunc < 0 || opt.smoothfunc > 5)) {
-      say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
-      return -1;
-    }
-    // A missing value has no error either.
-    for (int r = 0; copy && ownerrors && r < tab->nrows; ++r)
-      tab->dLRout[k][r] = std::isnan(LR[r])  ? nan
-                          : tab->dLR[k] ? tab->dLR[k][r]
-                                        : opt.stddev;
-  }
-  return 0;
-}
-
-// Pass 1, smoothing and pass 2. Returns 0, or -1 after writing a message.
-static int smoothrun(const diag& dg, const options& opt, table* tab,
-                     textout* out) {
-  static tmpcopy tf;
-  if (tmpcreate(dg, &tf) < 0)
+// Pass 1, the check of the function, and pass 2. Returns 0, or -1 after
+// writing a message.
+static int smoothrun(const diag& dg, const options& opt, runstate* rs) {
+  if (tmpcreate(dg, &rs->tf) < 0)
     return -1;
-  static textin in;
-  textinopen(&in, STDIN_FILENO);
-  if (readtable(dg, opt, &in, &tf.out, tab) < 0) {
-    tmpputinplace(dg, &tf, false);
+  textinopen(&rs->in, STDIN_FILENO);
+  if (readtable(dg, &rs->in, &rs->tf.out, &rs->tab) < 0) {
+    tmpputinplace(dg, &rs->tf, false);
     return -1;
   }
-  if (tmpputinplace(dg, &tf, true) < 0 || filloutputs(dg, opt, tab) < 0)
+  if (tmpputinplace(dg, &rs->tf, true) < 0)
     return -1;
-  // The window smoothers work on all columns at once, and pass 2 writes
-  // each row as soon as it is smoothed.
-  if (smoothstart(dg, opt, tab) < 0)
+  // The function is checked once the whole input is read, and only for a
+  // table that has something to smooth.
+  if (rs->tab.lay.nLR > 0 && (opt.smoothfunc < 0 || opt.smoothfunc > 5)) {
+    say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
     return -1;
-  int status = tmpreadback(dg, &tf) < 0
-                   ? -1
-                   : writetable(dg, opt, *tab, &tf.in, out);
-  smoothend();
-  return status;
+  }
+  if (tmpreadback(dg, &rs->tf) < 0)
+    return -1;
+  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out);
 }
 
-static int run(const diag& dg, int argc, char** argv, table* tab,
-               textout* out) {
+static int run(const diag& dg, int argc, char** argv, runstate* rs) {
   options opt;
   switch (readoptions(argc - 1, argv + 1, &opt)) {
     case request::help:
-      help(dg.progname, out);
+      help(dg.progname, &rs->out);
       return 0;
     case request::version:
-      version(out);
+      version(&rs->out);
       return 0;
     case request::usage:
       usageline(dg.progname, dg.err);
@@ -187,26 +150,38 @@ static int run(const diag& dg, int argc, char** argv, table* tab,
     case request::run:
       break;
   }
-  return smoothrun(dg, opt, tab, out);
+  return smoothrun(dg, opt, rs);
 }
 
-int quorvel(int argc, char** argv, table* tab) {
+// Gives back what the table took.
+static void release(table* tab) {
+  for (void* block : {static_cast<void*>(tab->lay.LRcol),
+                      static_cast<void*>(tab->lay.dLRcol),
+                      static_cast<void*>(tab->lay.errindex),
+                      static_cast<void*>(tab->lay.role),
+                      static_cast<void*>(tab->pos),
+                      static_cast<void*>(tab->chunks)})
+    std::free(block);
+}
+
+int quorvel(int argc, char** argv) {
   // A reader that goes away, or an output that reaches the file size
   // limit, shows as a failed write, which the run handles; the signals
   // would end it with no message.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  static textout out;
-  static textout err;
-  textoutopen(&out, STDOUT_FILENO);
-  textoutopen(&err, STDERR_FILENO);
-  diag dg{programname(argc, argv), &err};
-  int status = run(dg, argc, argv, tab, &out);
-  textflush(&out);
-  if (status == 0 && out.failed) {
+  runstate rs;
+  textoutopen(&rs.out, STDOUT_FILENO);
+  textoutopen(&rs.err, STDERR_FILENO);
+  diag dg{programname(argc, argv), &rs.err};
+  int status = run(dg, argc, argv, &rs);
+  textflush(&rs.out);
+  if (status == 0 && rs.out.failed) {
     say(dg, {"Error writing standard output"});
     status = -1;
   }
-  textflush(&err);
+  textflush(&rs.err);
+  tmpclose(&rs.tf);
+  release(&rs.tab);
   return status;
 }

@@ -11,6 +11,7 @@ enum class request { run, help, version, usage };
 // outopt other than 0, 1 or 2 asks for the usage line.
 request readoptions(int argc, char* const* argv, options* opt);
 
-// Runs quorvel on the standard streams with tab, zeroed, as its table
-// store, and returns its exit status: 0, or -1 after a message.
-int quorvel(int argc, char** argv, table* tab);
+// Runs quorvel on the standard streams and returns its exit status: 0, or
+// -1 after a message. It gives back all it took before it returns, so a
+// process may run it again and again.
+int quorvel(int argc, char** argv);

@@ -1,11 +1,10 @@
-// The option record and the run-wide table store of quorvel.
+// The option record, the column layout the header decides, and what pass 1
+// keeps of the table for pass 2: the positions, and a few counts for each
+// chunk of rows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-
-constexpr int maxrows = 50000;  // data lines read after the header
-constexpr int maxcols = 64;     // data columns
-constexpr int maxfields = 132;  // fields a line may have
 
 // What the command line sets.
 struct options {
@@ -26,26 +25,48 @@ enum class fieldkind : unsigned char {
 };
 struct fieldrole {
   fieldkind kind;
-  int col;
   bool insert;  // column col's new fields are written after this field
+  int col;
 };
 
-// The whole table: column layout, inputs and outputs. There is one per run;
-// its value arrays are heap blocks that are never freed. A field index of 0
-// is "not set": no data or error column lies below 4.
+// The column layout. A field index of 0 is "not set": no data or error
+// column lies below 4.
+struct layout {
+  int nLR = 0;             // data columns
+  int nerr = 0;            // of them, those with an error column
+  int* LRcol = nullptr;    // field index of each data column
+  int* dLRcol = nullptr;   // field index of its error column, or 0
+  int* errindex = nullptr; // its place among the error columns, or -1
+  fieldrole* role = nullptr;  // for field indices below nroles
+  int nroles = 0;             // the header's field count
+  int firststray = 0;  // the lowest stray field index: the layout's end
+};
+
+// The role of field i (4 or more) in every line. Past the header's fields
+// no column is expected any more.
+inline fieldrole roleof(const layout& lay, long i) {
+  if (i < lay.nroles)
+    return lay.role[i];
+  return {fieldkind::stray, false, lay.nLR};
+}
+
+// Rows are taken in chunks of this many: pass 1 counts each chunk's text,
+// and pass 2 smooths and writes a chunk at a time.
+constexpr long chunkrows = 256;
+
+// What pass 1 knows of a chunk of rows.
+struct chunkfacts {
+  std::size_t bytes;  // the text of its lines, each with one byte for its end
+  long firstline;     // input line number of its first row (the header is 1)
+};
+
+// The table as pass 1 leaves it. Its blocks are never freed.
 struct table {
-  std::int32_t pos[maxrows];
-  int LRcol[maxcols];
-  int dLRcol[maxcols];
-  fieldrole role[maxfields];  // for field indices 4 and up
-  int firststray;             // the lowest stray field index, or maxfields
-  // maxrows doubles each, reserved with the header. A missing value, read
-  // with the missing option, is not-a-number, which no number read can be.
-  double* LR[maxcols];
-  double* dLR[maxcols];     // likewise, null without an error column
-  double* LRout[maxcols];   // nrows doubles each, reserved before smoothing
-  double* dLRout[maxcols];
-  int nLR;
-  int nrows;
-  bool header;  // false for an empty input, which has no lines at all
+  bool header = false;  // false for an empty input, which has no lines
+  layout lay;
+  long nrows = 0;
+  std::int32_t* pos = nullptr;     // each row's position
+  chunkfacts* chunks = nullptr;    // (nrows + chunkrows - 1) / chunkrows
+  std::size_t longest = 0;  // the longest kept line, with its line end
+  long longestline = 0;     // its input line number
 };

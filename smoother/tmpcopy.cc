@@ -14,10 +14,10 @@ static int cantopen(const diag& dg) {
 }
 
 // The signals that end a run early; if one comes during pass 1, the run's
-// own named file is removed, and the name keeps what it held.
+// own named file is removed, and the name keeps what it held. A signal
+// handler can be handed nothing, so the name it removes is the one state
+// of the run kept at file scope.
 static const int endsignals[] = {SIGINT, SIGTERM, SIGHUP};
-static struct sigaction before[3];
-static bool caught = false;
 static volatile sig_atomic_t removeonsignal = 0;
 static char removename[64];
 
@@ -28,12 +28,12 @@ static void removeandend(int sig) {
   raise(sig);
 }
 
-static void catchendsignals() {
-  caught = true;
+static void catchendsignals(tmpcopy* tf) {
+  tf->caught = true;
   for (int s = 0; s < 3; ++s) {
-    sigaction(endsignals[s], nullptr, &before[s]);
+    sigaction(endsignals[s], nullptr, &tf->before[s]);
     // A signal the caller ignores (nohup) stays ignored.
-    if (before[s].sa_handler != SIG_IGN)
+    if (tf->before[s].sa_handler != SIG_IGN)
       signal(endsignals[s], removeandend);
   }
 }
@@ -49,13 +49,13 @@ static void holdendsignals(sigset_t* old) {
   sigprocmask(SIG_BLOCK, &ends, old);
 }
 
-static void restoreendsignals() {
+static void restoreendsignals(tmpcopy* tf) {
   removeonsignal = 0;
-  if (!caught)
+  if (!tf->caught)
     return;
-  caught = false;
+  tf->caught = false;
   for (int s = 0; s < 3; ++s)
-    sigaction(endsignals[s], &before[s], nullptr);
+    sigaction(endsignals[s], &tf->before[s], nullptr);
 }
 
 // Keeps the file's descriptor above the standard streams: with one of them
@@ -72,11 +72,13 @@ static int abovestreams(int fd) {
 // A fresh name beside the intermediate file for the run's own file. Names
 // are only ever created with O_EXCL or linkat, which fail rather than
 // follow or replace whatever another process put there first.
-static void freshname(char* name, std::size_t size) {
-  static unsigned long mix = static_cast<unsigned long>(getpid()) ^
-                             static_cast<unsigned long>(std::time(nullptr));
-  mix = mix * 6364136223846793005ul + 1442695040888963407ul;
-  std::snprintf(name, size, "%s.%08lx", tmpname, (mix >> 32) & 0xfffffffful);
+static void freshname(tmpcopy* tf) {
+  if (tf->mix == 0)
+    tf->mix = static_cast<unsigned long>(getpid()) ^
+              static_cast<unsigned long>(std::time(nullptr));
+  tf->mix = tf->mix * 6364136223846793005ul + 1442695040888963407ul;
+  std::snprintf(tf->ownname, sizeof tf->ownname, "%s.%08lx", tmpname,
+                (tf->mix >> 32) & 0xfffffffful);
 }
 
 // An unnamed file can be given a name later only through its link in
@@ -87,12 +89,12 @@ static bool linkable(int fd, char (&path)[32]) {
 }
 
 static int opennamed(tmpcopy* tf) {
-  catchendsignals();
+  catchendsignals(tf);
   sigset_t old;
   holdendsignals(&old);
   int fd = -1;
   for (int tries = 0; tries < 100 && fd < 0; ++tries) {
-    freshname(tf->ownname, sizeof tf->ownname);
+    freshname(tf);
     fd = open(tf->ownname, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd < 0 && errno != EEXIST)
       break;
@@ -102,7 +104,7 @@ static int opennamed(tmpcopy* tf) {
     removeonsignal = 1;
     tf->named = true;
   } else {
-    restoreendsignals();
+    restoreendsignals(tf);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
   return fd;
@@ -131,7 +133,7 @@ int tmpcreate(const diag& dg, tmpcopy* tf) {
   if (tf->fd < 0) {
     if (tf->named)
       unlink(tf->ownname);
-    restoreendsignals();
+    restoreendsignals(tf);
     return cantopen(dg);
   }
   textoutopen(&tf->out, tf->fd);
@@ -144,7 +146,7 @@ static bool linkunnamed(tmpcopy* tf) {
   if (!linkable(tf->fd, path))
     return false;
   for (int tries = 0; tries < 100; ++tries) {
-    freshname(tf->ownname, sizeof tf->ownname);
+    freshname(tf);
     if (linkat(AT_FDCWD, path, AT_FDCWD, tf->ownname, AT_SYMLINK_FOLLOW) == 0)
       return true;
     if (errno != EEXIST)
@@ -163,7 +165,7 @@ int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
   bool inplace = named && rename(tf->ownname, tmpname) == 0;
   if (named && !inplace)
     unlink(tf->ownname);
-  restoreendsignals();
+  restoreendsignals(tf);
   sigprocmask(SIG_SETMASK, &old, nullptr);
   if (!report)
     return 0;
@@ -187,4 +189,10 @@ int tmpreadback(const diag& dg, tmpcopy* tf) {
 
 void tmpreadfailed(const diag& dg) {
   say(dg, {"Error reading ", tmpname});
+}
+
+void tmpclose(tmpcopy* tf) {
+  if (tf->fd >= 0)
+    close(tf->fd);
+  tf->fd = -1;
 }

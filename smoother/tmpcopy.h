@@ -20,6 +20,9 @@ struct tmpcopy {
   int fd = -1;
   bool named = false;  // has a name of its own until it is put in place
   char ownname[64] = {};
+  unsigned long mix = 0;  // the last fresh name's seed
+  bool caught = false;    // the end signals are caught, as before says
+  struct sigaction before[3];
   textout out;  // pass 1 writes here
   textin in;    // pass 2 reads here
 };
@@ -40,3 +43,6 @@ int tmpreadback(const diag& dg, tmpcopy* tf);
 
 // Writes the message for a copy that pass 2 could not read back whole.
 void tmpreadfailed(const diag& dg);
+
+// Closes the file, which stays under its name.
+void tmpclose(tmpcopy* tf);

@@ -1,18 +1,35 @@
 #include "smoother/writer.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
-#include "smoother/smoothers.h"
-#include "smoother/tmpcopy.h"
 
-// Longest output line: the kept text with its tab; in a data line two
-// printed values per column; in the header each column name twice, with
-// their endings, where all the names together fit in one piece.
-constexpr std::size_t maxoutline =
-    3 * (maxpiece + 1) + maxcols * 2 * (maxformatted + 1);
+bool writerstart(writer* wr, const diag& dg, const options& opt,
+                 const layout& lay, textout* out, std::size_t longest) {
+  wr->opt = &opt;
+  wr->lay = &lay;
+  wr->dg = dg;
+  wr->out = out;
+  // The kept text with its tab; in a data line two printed values per
+  // column; in the header each column's name twice, with the endings and
+  // the function's number, where all the names together fit in the line.
+  const auto ncols = static_cast<std::size_t>(lay.nLR);
+  const std::size_t inserted = 2 * (maxformatted + 1) + 40;
+  if (longest > (SIZE_MAX / 4 - ncols * inserted) / 3)
+    return false;
+  wr->line = static_cast<char*>(
+      std::malloc(3 * (longest + 1) + ncols * inserted));
+  wr->names = static_cast<std::string_view*>(
+      std::malloc((ncols + 1) * sizeof(std::string_view)));
+  return wr->line && wr->names;
+}
+
+void writerrelease(writer* wr) {
+  std::free(wr->line);
+  std::free(wr->names);
+}
 
 static char* put(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
@@ -27,12 +44,15 @@ static char* putvalue(char* at, double v) {
 
 // Puts the fields inserted after data column k: its new names in the
 // header (r = -1), its smoothed value and error in data line r.
-static char* insertfields(const options& opt, const table& tab,
-                          std::string_view name, int k, int r, char* at) {
+static char* insertfields(const writer& wr, int k, long r,
+                          const double* LRout, const double* dLRout,
+                          char* at) {
+  const options& opt = *wr.opt;
   if (r >= 0) {
-    at = putvalue(at, tab.LRout[k][r]);
-    return opt.outopt == 2 ? putvalue(at, tab.dLRout[k][r]) : at;
+    at = putvalue(at, LRout[k]);
+    return opt.outopt == 2 ? putvalue(at, dLRout[k]) : at;
   }
+  const std::string_view name = wr.names[k];
   at = put(at, name);
   if (opt.outopt == 0)
     return put(at, "-plotline\t");
@@ -43,77 +63,49 @@ static char* insertfields(const options& opt, const table& tab,
   return at;
 }
 
-// Builds output line r at at, from the fields of its kept line, each of
-// which is followed by a tab in memory, the last one too, and returns its
-// end. The line's own text is copied in spans that end where fields are
-// inserted or left out, rather than field by field. The header's data
-// fields name their columns, in names, for the fields inserted after them.
-static char* buildline(const diag& dg, const options& opt, const table& tab,
-                       const std::string_view* fields, int nfields, int r,
-                       std::string_view* names, char* at) {
-  const char* span = fields[0].data();  // kept text not yet copied
-  for (int i = 4; i < nfields; ++i) {
-    const fieldrole& role = tab.role[i];
-    const char* after = fields[i].data() + fields[i].size() + 1;
+// Builds and writes output line r from the kept line's fields. The line's
+// own text is copied in spans that end where fields are inserted or left
+// out, rather than field by field. The header's data fields name their
+// columns for the fields inserted after them.
+static void writeline(writer* wr, long r, std::string_view text,
+                      const double* LRout, const double* dLRout) {
+  const layout& lay = *wr->lay;
+  char* at = wr->line;
+  const char* span = text.data();  // kept text not yet copied
+  fieldwalk walk = walkfields(text);
+  std::string_view field;
+  for (long i = 0; nextfield(&walk, &field); ++i) {
+    if (i < 4)
+      continue;
+    const fieldrole role = roleof(lay, i);
+    const char* after = field.data() + field.size() + 1;
     if (role.kind == fieldkind::stray) {
-      at = put(at, std::string_view(span, fields[i].data()));
+      at = put(at, std::string_view(span, field.data()));
       span = after;
-      say(dg, {"Output counting error line ", decimal(r), " array ",
-               decimal(role.col)});
+      say(wr->dg, {"Output counting error line ", decimal(r), " array ",
+                   decimal(role.col)});
     } else if (r < 0 && role.kind == fieldkind::data) {
-      names[role.col] = fields[i];
+      wr->names[role.col] = field;
     }
     if (role.insert) {
       at = put(at, std::string_view(span, after));
       span = after;
-      at = insertfields(opt, tab, names[role.col], role.col, r, at);
+      at = insertfields(*wr, role.col, r, LRout, dLRout, at);
     }
   }
-  const std::string_view& last = fields[nfields - 1];
-  at = put(at, std::string_view(span, last.data() + last.size() + 1));
+  // The last field with the tab after it, which becomes the line end.
+  at = put(at, std::string_view(span, text.data() + text.size() + 1));
   at[-1] = '\n';
-  return at;
+  // Each output line is one call of its own.
+  textwrite(wr->out, wr->line, static_cast<std::size_t>(at - wr->line));
+  textendcall(wr->out);
 }
 
-// Reads the next kept line into text (room for maxpiece + 1 bytes) and
-// puts a tab in place of its LF, or after it when it has none. Returns the
-// length without the tab, or -1 when the copy did not give the line back.
-static long takeline(textin* copy, char* text) {
-  long len = readpiece(copy, text);
-  if (len <= 0)
-    return -1;
-  len -= text[len - 1] == '\n';
-  text[len] = '\t';
-  return len;
+void writeheader(writer* wr, std::string_view text) {
+  writeline(wr, -1, text, nullptr, nullptr);
 }
 
-int writetable(const diag& dg, const options& opt, const table& tab,
-               textin* copy, textout* out) {
-  // The header stays in its own buffer: the column names point into it.
-  // Each buffer has room for the tab that follows the last field.
-  static char header[maxpiece + 1];
-  static char piece[maxpiece + 1];
-  static char line[maxoutline];
-  std::string_view names[maxcols];
-  std::string_view fields[maxfields];
-  int r = tab.header ? -1 : 0;
-  for (; r < tab.nrows && !out->failed && !out->gone; ++r) {
-    char* text = r < 0 ? header : piece;
-    long len = takeline(copy, text);
-    int nfields =
-        len < 0 ? -1
-                : splitfields(
-                      std::string_view(text, static_cast<std::size_t>(len)),
-                      fields);
-    if (nfields < 0) {
-      tmpreadfailed(dg);
-      return -1;
-    }
-    smoothwait(r);
-    // Each output line is one call of its own.
-    char* end = buildline(dg, opt, tab, fields, nfields, r, names, line);
-    textwrite(out, line, static_cast<std::size_t>(end - line));
-    textendcall(out);
-  }
-  return 0;
+void writerow(writer* wr, long r, std::string_view text,
+              const double* LRout, const double* dLRout) {
+  writeline(wr, r, text, LRout, dLRout);
 }

@@ -1,0 +1,236 @@
+#include "smoother/kernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+#include "smoother/lanes.h"
+
+// The kernel finds each row's window and weights once for all columns and
+// sums the columns side by side in vector lanes. A tile's windows are
+// swept a segment of band rows at a time, backward then forward as the
+// plain evaluation takes them, so that however wide the windows are, the
+// segment's values and weights stay in the cache while every row of the
+// tile takes them; each row's sums wait in memory between segments.
+
+constexpr long segrows = 256;  // band rows in a segment
+
+struct tilescratch {
+  weightcache cache;
+  long first[tilerows];  // each row's window
+  long last[tilerows];
+  long a[tilerows];  // each row's part of the segment
+  long b[tilerows];
+  double W[tilerows];   // the sums every column shares, when none has a
+  double Vs[tilerows];  // missing value: weights, and errors from stddev
+  // The segment's factors of each row: its weights, their squares for the
+  // error terms, and w * stddev * stddev for the error of a column without
+  // an error column, where each column's sum is its own.
+  double w[tilerows][segrows];
+  double sq[tilerows][segrows];
+  double st[tilerows][segrows];
+  const double* wrow[tilerows];
+  const double* sqrow[tilerows];
+  const double* strow[tilerows];
+  // Each row's sums in every column: weighted values, and where values
+  // are missing, weights and errors from stddev; and the error columns'
+  // squared error terms.
+  double* S;
+  double* Wk;
+  double* Vk;
+  double* V;
+};
+
+tilescratch* newtilescratch(const band& b) {
+  const std::size_t sums = tilerows * (3 * static_cast<std::size_t>(b.ncols) +
+                                       static_cast<std::size_t>(b.nerr));
+  void* block = std::malloc(sizeof(tilescratch) + sums * sizeof(double));
+  if (!block)
+    return nullptr;
+  auto* s = new (block) tilescratch;
+  s->S = reinterpret_cast<double*>(s + 1);
+  s->Wk = s->S + tilerows * b.ncols;
+  s->Vk = s->Wk + tilerows * b.ncols;
+  s->V = s->Vk + tilerows * b.ncols;
+  for (int r = 0; r < tilerows; ++r) {
+    s->wrow[r] = s->w[r];
+    s->sqrow[r] = s->sq[r];
+    s->strow[r] = s->st[r];
+  }
+  return s;
+}
+
+// Doubles that are added and multiplied lane by lane, each lane exactly as
+// a scalar double would be. One vector fills a register of the vector
+// unit: eight lanes with AVX-512, four with AVX2, two with the generic
+// unit every target has (SSE2, NEON, the s390x vector facility, or plain
+// scalar code where there is none).
+typedef double lanes8 __attribute__((vector_size(64)));
+typedef double lanes4 __attribute__((vector_size(32)));
+typedef double lanes2 __attribute__((vector_size(16)));
+
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+template <termform form, bool backward>
+__attribute__((target("avx512f"))) static void sumavx512(const segment& sg,
+                                                          int ncols) {
+  sumsegment<lanes8, form, backward>(sg, ncols);
+}
+
+template <termform form, bool backward>
+__attribute__((target("avx2"))) static void sumavx2(const segment& sg,
+                                                     int ncols) {
+  sumsegment<lanes4, form, backward>(sg, ncols);
+}
+#endif
+
+vectorunit widestunit() {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  if (__builtin_cpu_supports("avx512f"))
+    return vectorunit::avx512;
+  if (__builtin_cpu_supports("avx2"))
+    return vectorunit::avx2;
+#endif
+  return vectorunit::generic;
+}
+
+// Sums a segment on the given vector unit. Lane arithmetic is the same
+// IEEE arithmetic on every unit, so all of them give the same bits.
+template <termform form, bool backward>
+static void sumon(vectorunit unit, const segment& sg, int ncols) {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  if (unit == vectorunit::avx512)
+    return sumavx512<form, backward>(sg, ncols);
+  if (unit == vectorunit::avx2)
+    return sumavx2<form, backward>(sg, ncols);
+#endif
+  (void)unit;
+  sumsegment<lanes2, form, backward>(sg, ncols);
+}
+
+template <termform form>
+static void sumterms(vectorunit unit, const segment& sg, int ncols,
+                     bool backward) {
+  if (backward)
+    sumon<form, true>(unit, sg, ncols);
+  else
+    sumon<form, false>(unit, sg, ncols);
+}
+
+// Finds each tile row's part of the band rows [seglo, seghi] and its
+// weights there, in the order its sums take them.
+static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
+                        int count, long seglo, long seghi, bool backward) {
+  const double sd = ks.stddev;
+  for (int r = 0; r < tilerows; ++r) {
+    const long i = i0 + r;
+    if (r >= count) {
+      s->a[r] = seghi + 1;  // a row past the tile takes nothing
+      s->b[r] = seghi;
+      continue;
+    }
+    const long a =
+        backward ? std::max(s->first[r], seglo) : std::max(i, seglo);
+    const long b =
+        backward ? std::min(i - 1, seghi) : std::min(s->last[r], seghi);
+    s->a[r] = a;
+    s->b[r] = b;
+    const auto here = static_cast<std::uint32_t>(ks.pos[i]);
+    for (long t = 0; t <= b - a; ++t) {
+      const long j = backward ? b - t : a + t;
+      const auto there = static_cast<std::uint32_t>(ks.pos[j]);
+      const std::uint32_t d = backward ? here - there : there - here;
+      const double w = ks.sh.smoothfunc == 1
+                           ? 1.0
+                           : cachedweight(&s->cache, ks.sh, d);
+      s->w[r][j - seglo] = w;
+      if (ks.errors)
+        s->sq[r][j - seglo] = w * w;
+      if (!ks.missing)
+        s->W[r] += w;
+      // One factor w, so that the error comes to |stddev| / sqrt(W).
+      if (ks.withstddev && ks.missing)
+        s->st[r][j - seglo] = w * sd * sd;
+      else if (ks.withstddev)
+        s->Vs[r] += w * sd * sd;
+    }
+  }
+}
+
+// Adds the terms of the band rows [seglo, seghi] to the tile's sums.
+static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
+                     long i0, int count, long seglo, long seghi,
+                     bool backward) {
+  findweights(ks, s, i0, count, seglo, seghi, backward);
+  const int nrows = (count + grouprows - 1) / grouprows * grouprows;
+  segment sg{bandvalues(bd, seglo), bd.ncols, seglo, s->a, s->b, s->wrow,
+             s->S, bd.ncols, nrows};
+  if (!ks.missing) {
+    sumterms<product>(ks.unit, sg, bd.ncols, backward);
+  } else {
+    sumterms<productpresent>(ks.unit, sg, bd.ncols, backward);
+    sg.acc = s->Wk;
+    sumterms<present>(ks.unit, sg, bd.ncols, backward);
+    if (ks.withstddev) {
+      sg.acc = s->Vk;
+      sg.factor = s->strow;
+      sumterms<present>(ks.unit, sg, bd.ncols, backward);
+    }
+  }
+  if (!ks.errors || bd.nerr == 0)
+    return;
+  // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
+  // formed once per row.
+  sg = {banderrors(bd, seglo), bd.nerr, seglo, s->a, s->b, s->sqrow, s->V,
+        bd.nerr, nrows};
+  if (ks.missing)
+    sumterms<squarepresent>(ks.unit, sg, bd.nerr, backward);
+  else
+    sumterms<square>(ks.unit, sg, bd.nerr, backward);
+}
+
+void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
+                tilescratch* s, long i0, int count, double* LRout,
+                double* dLRout) {
+  long lo = i0;
+  long hi = i0;
+  for (int r = 0; r < count; ++r) {
+    windowof(walk, i0 + r, &s->first[r], &s->last[r]);
+    lo = std::min(lo, s->first[r]);
+    hi = std::max(hi, s->last[r]);
+  }
+  const std::size_t cells = tilerows * static_cast<std::size_t>(b.ncols);
+  std::fill_n(s->S, 3 * cells + tilerows * static_cast<std::size_t>(b.nerr),
+              0.0);
+  std::fill_n(s->W, tilerows, 0.0);
+  std::fill_n(s->Vs, tilerows, 0.0);
+  // The backward scans, from the row before the tile's last down to the
+  // lowest row a window takes, then the forward scans from the tile's
+  // first row up; no segment crosses the end of the band's ring.
+  for (long top = i0 + count - 2; top >= lo;) {
+    const long bottom =
+        std::max({lo, top - segrows + 1, top - top % b.nslots});
+    sumrange(ks, b, s, i0, count, bottom, top, true);
+    top = bottom - 1;
+  }
+  for (long bottom = i0; bottom <= hi;) {
+    const long top = std::min(
+        {hi, bottom + segrows - 1, bottom - bottom % b.nslots + b.nslots - 1});
+    sumrange(ks, b, s, i0, count, bottom, top, false);
+    bottom = top + 1;
+  }
+  for (int r = 0; r < count; ++r) {
+    const long at = static_cast<long>(r) * b.ncols;
+    for (int k = 0; k < b.ncols; ++k) {
+      const double W = ks.missing ? s->Wk[at + k] : s->W[r];
+      LRout[at + k] = s->S[at + k] / W;
+      if (!ks.errors)
+        continue;
+      const int e = ks.errindex[k];
+      const double V = e >= 0       ? s->V[static_cast<long>(r) * b.nerr + e]
+                       : ks.missing ? s->Vk[at + k]
+                                    : s->Vs[r];
+      dLRout[at + k] = std::sqrt(V) / W;
+    }
+  }
+}

@@ -1,0 +1,46 @@
+// The summing kernel: the weighted means, and their errors, of a tile of
+// rows in every column at once, from the band.
+#pragma once
+
+#include <cstdint>
+
+#include "smoother/band.h"
+#include "smoother/windows.h"
+
+// The vector units the sums can run on, narrowest first. Each one sums in
+// the same order, with the same bits.
+enum class vectorunit { generic, avx2, avx512 };
+
+// The widest unit that this build has and this machine runs.
+vectorunit widestunit();
+
+// Rows smoothed together: their windows mostly overlap, so each value the
+// tile's windows take is loaded from memory once for all of them.
+constexpr int tilerows = 32;
+
+// What every tile of one smoothing reads.
+struct kernelsetup {
+  shape sh;
+  const std::int32_t* pos;
+  long n;
+  bool errors;       // outopt 2: the errors are summed too
+  bool withstddev;   // with errors, some column's come from stddev
+  bool missing;      // missing values are not-a-number in the band
+  double stddev;
+  const int* errindex;  // each data column's error column, or -1
+  vectorunit unit;   // no wider than widestunit()
+};
+
+// One thread's room for a tile: its weights and sums.
+struct tilescratch;
+
+// A tile's room for columns of b. Null when the memory cannot be had.
+tilescratch* newtilescratch(const band& b);
+
+// Smooths the rows [i0, i0 + count) of b, count at most tilerows, whose
+// windows walk gives in turn: stores each one's mean in every column at
+// LRout + r * b.ncols and, with errors, its error at dLRout + r * b.ncols,
+// r being its place in the tile. Every row its windows take must be in b.
+void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
+                tilescratch* s, long i0, int count, double* LRout,
+                double* dLRout);

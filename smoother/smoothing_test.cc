@@ -1,0 +1,220 @@
+#include "smoother/smoothing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "smoother/windows.h"
+
+namespace {
+
+std::mt19937_64 gen(42);
+
+int below(int limit) { return static_cast<int>(gen() % limit); }
+
+// A table of data columns, some with an error column; a missing value is
+// not-a-number.
+struct columns {
+  std::vector<std::int32_t> pos;
+  std::vector<std::vector<double>> LR;
+  std::vector<std::vector<double>> dLR;  // empty without an error column
+};
+
+// The plain evaluation, a column at a time: each row's window scanned
+// afresh, backward from the row before it and forward from itself, each
+// scan ending at the first row whose unsigned 32-bit distance passes the
+// reach; the terms summed in that order, missing rows left out. (Each
+// weight is found once for all columns, which changes no sum.)
+std::vector<std::vector<double>> plainevaluation(const options& opt,
+                                                 const columns& t) {
+  const shape sh = shapeof(opt);
+  const auto n = static_cast<long>(t.pos.size());
+  const auto ncols = t.LR.size();
+  std::vector<std::vector<double>> out(2 * ncols, std::vector<double>(n, 7.0));
+  for (long i = 0; i < n; ++i) {
+    std::vector<double> W(ncols), S(ncols), V(ncols);
+    auto take = [&](long j, std::uint32_t d) {
+      const double w = weightof(sh, d);
+      for (std::size_t k = 0; k < ncols; ++k) {
+        if (std::isnan(t.LR[k][j]))
+          continue;
+        W[k] += w;
+        S[k] += w * t.LR[k][j];
+        V[k] += t.dLR[k].empty() ? w * opt.stddev * opt.stddev
+                                 : w * w * t.dLR[k][j] * t.dLR[k][j];
+      }
+    };
+    const auto here = static_cast<std::uint32_t>(t.pos[i]);
+    for (long j = i - 1;
+         j >= 0 && here - static_cast<std::uint32_t>(t.pos[j]) <= sh.reach;
+         --j)
+      take(j, here - static_cast<std::uint32_t>(t.pos[j]));
+    for (long j = i;
+         j < n && static_cast<std::uint32_t>(t.pos[j]) - here <= sh.reach;
+         ++j)
+      take(j, static_cast<std::uint32_t>(t.pos[j]) - here);
+    for (std::size_t k = 0; k < ncols; ++k) {
+      out[2 * k][i] = S[k] / W[k];
+      if (opt.outopt == 2)
+        out[2 * k + 1][i] = std::sqrt(V[k]) / W[k];
+    }
+  }
+  return out;
+}
+
+// A random table: positions that climb, repeat and drop (about one row in
+// drops), spread so widely that a window meets thousands of distinct
+// distances; values of many magnitudes, gaps in ten of them missing, the
+// errors
+// of missing ones often infinite or not-a-number; error columns on about
+// half the data columns.
+columns randomcolumns(long n, int ncols, int gaps, int drops) {
+  columns t;
+  for (long r = 0, p = 0; r < n; ++r) {
+    const int step = below(drops);
+    p += step == 0 ? -below(3000) : step == 1 ? 0 : below(200);
+    t.pos.push_back(static_cast<std::int32_t>(p));
+  }
+  const double odd[] = {HUGE_VAL, std::nan(""), 1e300};
+  for (int k = 0; k < ncols; ++k) {
+    t.LR.emplace_back(n);
+    t.dLR.emplace_back(below(2) ? n : 0);
+    for (long r = 0; r < n; ++r) {
+      const bool missing = below(10) < gaps;
+      t.LR[k][r] = missing ? std::nan("")
+                           : std::ldexp(below(2000001) - 1e6, -below(30));
+      if (!t.dLR[k].empty())
+        t.dLR[k][r] = missing && below(2) ? odd[below(3)]
+                                          : below(100000) / 7e5;
+    }
+  }
+  return t;
+}
+
+// Smooths t through the band and the chunks as pass 2 does, reading each
+// row when the smoothing asks for it, and returns each column's means and
+// errors.
+std::vector<std::vector<double>> smoothbychunks(const options& opt,
+                                                const columns& t,
+                                                int nthreads,
+                                                vectorunit unit) {
+  const auto n = static_cast<long>(t.pos.size());
+  const int ncols = static_cast<int>(t.LR.size());
+  std::vector<int> errindex;
+  int nerr = 0;
+  for (const auto& d : t.dLR)
+    errindex.push_back(d.empty() ? -1 : nerr++);
+  std::vector<chunkfacts> chunks((n + chunkrows - 1) / chunkrows,
+                                 chunkfacts{chunkrows, 2});
+  table tab;
+  tab.header = true;
+  tab.nrows = n;
+  tab.pos = const_cast<std::int32_t*>(t.pos.data());
+  tab.chunks = chunks.data();
+  tab.lay.nLR = ncols;
+  tab.lay.nerr = nerr;
+  tab.lay.errindex = errindex.data();
+  std::vector<std::vector<double>> got(2 * ncols,
+                                       std::vector<double>(n, 7.0));
+  smoothing sm;
+  EXPECT_TRUE(smoothingstart(&sm, tab, opt, nthreads, unit));
+  for (;;) {
+    for (long j; (j = smoothingwants(&sm)) >= 0; smoothingread(&sm))
+      for (int k = 0; k < ncols; ++k) {
+        const double v = t.LR[k][j];
+        bandvalues(sm.bd, j)[k] = v;
+        if (errindex[k] >= 0)  // a missing value's error is missing too
+          banderrors(sm.bd, j)[errindex[k]] = v == v ? t.dLR[k][j] : v;
+      }
+    long first, end;
+    const double* LRout;
+    const double* dLRout;
+    if (!smoothingnext(&sm, &first, &end, &LRout, &dLRout))
+      break;
+    for (long i = first; i < end; ++i)
+      for (int k = 0; k < ncols; ++k) {
+        got[2 * k][i] = LRout[(i - first) * ncols + k];
+        if (opt.outopt == 2)
+          got[2 * k + 1][i] = dLRout[(i - first) * ncols + k];
+      }
+    smoothingwritten(&sm);
+  }
+  smoothingend(&sm);
+  return got;
+}
+
+// Bit for bit, but one not-a-number as good as another: all print as nan.
+// (With winsize 0 a weight is not-a-number, and the sign it ends with
+// depends on whether a missing value's row was skipped or added as 0.)
+bool samebits(const std::vector<double>& want, const std::vector<double>& got) {
+  for (std::size_t r = 0; r < want.size(); ++r)
+    if (std::memcmp(&want[r], &got[r], sizeof(double)) != 0 &&
+        !(std::isnan(want[r]) && std::isnan(got[r])))
+      return false;
+  return true;
+}
+
+// Smoothing through the band, a chunk at a time, must print exactly what
+// the plain evaluation prints, on any number of threads and every vector
+// unit the machine has: every function and outopt; windows of one row,
+// of a few, of several chunks, and of the whole table; winsize 0 and a
+// reach read unsigned from -1; one data column, too few or too many for
+// whole vectors of them, and many; a band that goes round its ring.
+TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
+  const int widths[] = {1, 3, 8, 13, 32, 45, 70};
+  int round = 0;
+  for (int f = 1; f <= 5; ++f)
+    for (int outopt = 0; outopt <= 2; ++outopt)
+      for (int winsize : {0, 1, -1, 3000, 30000}) {
+        const long n = round % 3 == 2 ? 600 + below(600) : 1 + below(300);
+        const int ncols = widths[round++ % 7];
+        const int gaps = below(3) * 9 / 2;  // none, four or nine in ten
+        const columns t = randomcolumns(n, ncols, gaps, round % 2 ? 8 : 300);
+        options opt;
+        opt.smoothfunc = f;
+        opt.outopt = outopt;
+        opt.winsize = winsize;
+        opt.missing = gaps > 0 || round % 2;
+        // Now and then a stddev whose square is infinite, which a missing
+        // row must not turn into not-a-number.
+        opt.stddev = (below(2) ? -1.0 : 1.0) *
+                     (round % 3 == 1 ? 1e200 : below(1000) / 999.0);
+        const auto want = plainevaluation(opt, t);
+        for (int nthreads : {1, 2, 7})
+          for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
+            const auto got = smoothbychunks(opt, t, nthreads,
+                                            static_cast<vectorunit>(unit));
+            for (int c = 0; c < 2 * ncols; ++c)
+              ASSERT_TRUE(samebits(want[c], got[c]))
+                  << "function " << f << " outopt " << outopt << " winsize "
+                  << winsize << " rows " << n << " threads " << nthreads
+                  << " unit " << unit << " output " << c;
+          }
+      }
+}
+
+// Windows of several chunks in a band far shorter than the table: the
+// band goes round its ring many times, and the windows' segments break at
+// its end.
+TEST(Smoothing, WideWindowsRoundTheRing) {
+  for (int f = 1; f <= 5; ++f) {
+    const columns t = randomcolumns(3000, 3, 4, 100000);
+    options opt;
+    opt.smoothfunc = f;
+    opt.outopt = 2;
+    opt.winsize = f == 1 ? 60000 : 15000;  // some 300 rows either way
+    opt.missing = 1;
+    const auto want = plainevaluation(opt, t);
+    for (int nthreads : {1, 2}) {
+      const auto got = smoothbychunks(opt, t, nthreads, widestunit());
+      for (std::size_t c = 0; c < want.size(); ++c)
+        ASSERT_TRUE(samebits(want[c], got[c]))
+            << "function " << f << " threads " << nthreads << " output " << c;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include "smoother/windows.h"
+
+#include <cmath>
+
+// The triangle's slope in units of x; its inverse is the triangle's reach
+// per unit of winsize (about 0.8536), where its weight falls to 0.
+static double triangleslope() { return 4.0 - 2.0 * std::sqrt(2.0); }
+
+shape shapeof(const options& opt) {
+  const auto uw = static_cast<std::uint32_t>(opt.winsize);
+  std::uint32_t reach = 0;
+  switch (opt.smoothfunc) {
+    case 1:
+      reach = uw >> 1;
+      break;
+    case 2:
+    case 5:
+      reach = 2u * uw;
+      break;
+    case 3:
+      // Below 4294967295 / 1.1716, so the cut always fits 32 bits.
+      reach = static_cast<std::uint32_t>(static_cast<double>(uw) /
+                                         triangleslope());
+      break;
+    case 4:
+      reach = 3u * uw;
+      break;
+  }
+  return {opt.smoothfunc, uw, reach};
+}
+
+double weightof(const shape& sh, std::uint32_t d) {
+  if (sh.smoothfunc == 1)
+    return 1.0;  // never divides, so winsize 0 still averages
+  // Distance in units of winsize; winsize 0 makes it 0 / 0 at distance 0.
+  const double x = static_cast<double>(d) / static_cast<double>(sh.winsize);
+  switch (sh.smoothfunc) {
+    case 2:
+      return std::exp(-(1.9077 * x) * (1.9077 * x));
+    case 3: {
+      const double t = std::fabs(x * triangleslope());
+      return t <= 1 ? 1 - t : 0;
+    }
+    case 4:
+      return 1.0 / (1.0 + (4.0 * x) * (4.0 * x));
+    case 5:
+      return std::exp(-4.0 * std::log(2.0) * std::fabs(x));
+  }
+  return 0;
+}
+
+// The end of the run of rows from i on whose positions never drop.
+static long runfrom(const std::int32_t* pos, long n, long i) {
+  long end = i + 1;
+  while (end < n && pos[end] >= pos[end - 1])
+    ++end;
+  return end;
+}
+
+windowwalk walkwindows(const std::int32_t* pos, long n, std::uint32_t reach,
+                       long i) {
+  windowwalk walk;
+  walk.pos = pos;
+  walk.n = n;
+  walk.reach = reach;
+  // Back to the start of i's run, or to a row of it beyond i's reach: no
+  // later row of the run reaches behind that one either.
+  walk.runstart = i;
+  while (walk.runstart > 0 && pos[walk.runstart - 1] <= pos[walk.runstart]) {
+    --walk.runstart;
+    if (static_cast<std::uint32_t>(pos[i]) -
+            static_cast<std::uint32_t>(pos[walk.runstart]) > reach)
+      break;
+  }
+  walk.runend = runfrom(pos, n, i);
+  walk.lo = walk.runstart;
+  walk.hi = i;
+  return walk;
+}
+
+void windowof(windowwalk* walk, long i, long* first, long* last) {
+  const std::int32_t* pos = walk->pos;
+  if (i == walk->runend) {
+    walk->runstart = walk->lo = walk->hi = i;
+    walk->runend = runfrom(pos, walk->n, i);
+  }
+  const auto here = static_cast<std::uint32_t>(pos[i]);
+  auto at = [pos](long j) { return static_cast<std::uint32_t>(pos[j]); };
+  // Within the run no position lies on the wrong side of pos[i], so the
+  // distances grow steadily away from i, and past the run's ends the scans
+  // go on one row at a time.
+  while (here - at(walk->lo) > walk->reach)
+    ++walk->lo;
+  long j = walk->lo;
+  if (j == walk->runstart)
+    while (j > 0 && here - at(j - 1) <= walk->reach)
+      --j;
+  *first = j;
+  while (walk->hi < walk->runend && at(walk->hi) - here <= walk->reach)
+    ++walk->hi;
+  j = walk->hi - 1;
+  if (walk->hi == walk->runend)
+    while (j + 1 < walk->n && at(j + 1) - here <= walk->reach)
+      ++j;
+  *last = j;
+}

@@ -1,0 +1,75 @@
+// The window shapes (functions 1 to 5: boxcar, Gaussian, triangle,
+// Lorentzian, exponential) and the window rule: which rows a row's window
+// takes, and the weight of each.
+#pragma once
+
+#include <cstdint>
+
+#include "smoother/table.h"
+
+// A window shape with its width: winsize and the reach are unsigned 32-bit
+// numbers, so a negative width is a very large one, and a reach beyond
+// 32 bits wraps.
+struct shape {
+  int smoothfunc;
+  std::uint32_t winsize;
+  std::uint32_t reach;  // the greatest distance a scan still takes
+};
+
+// The shape that opt asks for (smoothfunc 1 to 5).
+shape shapeof(const options& opt);
+
+// The weight of a neighbour at unsigned distance d. Every weight and sum
+// is written as the exact expression whose bits the program prints:
+// evaluated in double, left to right, never contracted into fused
+// multiply-adds (the build passes -ffp-contract=off).
+double weightof(const shape& sh, std::uint32_t d);
+
+// Remembers weights by distance: on a regular grid of positions nearly
+// every distance comes again. A weight is a pure function of its distance,
+// so the bits are the same either way.
+constexpr int cachebits = 12;
+struct weightcache {
+  std::uint32_t distance[1 << cachebits];
+  double weight[1 << cachebits];
+  bool used[1 << cachebits] = {};
+};
+
+// weightof(sh, d), from the cache when it holds it.
+inline double cachedweight(weightcache* cache, const shape& sh,
+                           std::uint32_t d) {
+  // The top bits of d times 2^32 over the golden ratio: distances on a
+  // grid of any spacing spread evenly over the slots.
+  const std::uint32_t slot = (d * 2654435761u) >> (32 - cachebits);
+  if (cache->used[slot] && cache->distance[slot] == d)
+    return cache->weight[slot];
+  const double w = weightof(sh, d);
+  cache->used[slot] = true;
+  cache->distance[slot] = d;
+  cache->weight[slot] = w;
+  return w;
+}
+
+// Finds the windows of rows in increasing order. Row i's window runs back
+// from i - 1 and forward from i, each scan ending at the first row whose
+// distance from pos[i] (the difference of the positions in wrapping 32-bit
+// arithmetic, read as unsigned) passes the reach; so a row on the wrong
+// side of pos[i] ends a scan. Where positions climb, both ends only ever
+// move forward, and finding a window costs next to nothing.
+struct windowwalk {
+  const std::int32_t* pos;
+  long n;
+  std::uint32_t reach;
+  long runstart = 0;  // the rows [runstart, runend) hold i and never drop
+  long runend = 0;
+  long lo = 0;  // the first row of the run within reach behind i
+  long hi = 0;  // the first row of the run beyond reach ahead of i
+};
+
+// Starts a walk whose first row is i.
+windowwalk walkwindows(const std::int32_t* pos, long n, std::uint32_t reach,
+                       long i);
+
+// Sets [*first, *last] to row i's window: i is the walk's first row, or
+// the row after the last one asked for.
+void windowof(windowwalk* walk, long i, long* first, long* last);
