@@ -3,6 +3,8 @@
 #include <charconv>
 
 void say(const diag& dg, std::initializer_list<std::string_view> parts) {
+  if (dg.shown)
+    progresserase(dg.shown);
   textwrite(dg.err, dg.progname.data(), dg.progname.size());
   textwrite(dg.err, ": ", 2);
   for (std::string_view part : parts)

@@ -4,12 +4,15 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "smoother/progress.h"
 #include "textio/textio.h"
 
-// Where messages go and the name they begin with.
+// Where messages go and the name they begin with; a progress line on the
+// way is erased first.
 struct diag {
   std::string_view progname;
   textout* err;
+  progress* shown = nullptr;
 };
 
 // Writes one message: the program name, ": ", the parts and a line end.

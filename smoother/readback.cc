@@ -69,6 +69,8 @@ static int copyrows(pass2* p) {
   for (long r = 0; r < p->tab->nrows; ++r) {
     if (p->wr.out->failed || p->wr.out->gone)
       return 0;
+    if ((r & 1023) == 0 && p->dg.shown)
+      progressat(p->dg.shown, 2, r, p->tab->nrows);
     std::string_view text;
     if (!takeline(p, &text))
       return readfailed(*p);
@@ -119,6 +121,8 @@ static int smoothrows(pass2* p) {
     }
     textdrop(&p->ring, end - first, end);
     smoothingwritten(sm);
+    if (p->dg.shown)
+      progressat(p->dg.shown, 2, end, p->tab->nrows);
     if (p->wr.out->failed || p->wr.out->gone)
       return 0;
   }

@@ -136,6 +136,8 @@ static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
         break;
     }
     std::string_view text = linetext(*line);
+    if ((n & 1023) == 0 && dg.shown)
+      progressat(dg.shown, 1, tab->nrows, 0, in->bytesread);
     if (n < 0) {
       tab->header = true;
       if (readheader(dg, {line->text, line->size}, &tab->lay) < 0)

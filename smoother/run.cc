@@ -4,109 +4,23 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "smoother/messages.h"
 #include "smoother/numbers.h"
+#include "smoother/options.h"
+#include "smoother/progress.h"
 #include "smoother/readback.h"
 #include "smoother/reader.h"
 #include "smoother/tmpcopy.h"
 #include "textio/textio.h"
 
-// An option's value: empty (which gives 0) or wholly one number. Anything
-// else would be read only in part, or not at all, without a word.
-static bool setint(std::string_view text, int* value) {
-  bool whole;
-  int v = readint(text, &whole);
-  *value = v;
-  return whole || text.empty();
-}
-
-static bool setnumber(std::string_view text, double* value) {
-  bool whole;
-  double v = readnumber(text, &whole);
-  *value = v;
-  return whole || text.empty();
-}
-
-request readoptions(int argc, char* const* argv, options* opt) {
-  for (int a = 0; a < argc; ++a) {
-    std::string_view arg = argv[a];
-    if (arg == "-h" || arg == "-help" || arg == "--help")
-      return request::help;
-    if (arg == "--version")
-      return request::version;
-    bool valid = false;
-    if (arg.starts_with("-smoothfunc="))
-      valid = setint(arg.substr(12), &opt->smoothfunc);
-    else if (arg.starts_with("-outopt="))
-      valid = setint(arg.substr(8), &opt->outopt);
-    else if (arg.starts_with("-winsize="))
-      valid = setint(arg.substr(9), &opt->winsize);
-    else if (arg.starts_with("-stddev="))
-      valid = setnumber(arg.substr(8), &opt->stddev);
-    else if (arg.starts_with("-missing="))
-      valid = setint(arg.substr(9), &opt->missing);
-    if (!valid)
-      return request::usage;
-  }
-  // The writer knows only these three layouts of inserted columns.
-  bool known = opt->outopt >= 0 && opt->outopt <= 2 &&
-               (opt->missing == 0 || opt->missing == 1);
-  return known ? request::run : request::usage;
-}
-
-// The name messages begin with: the program as invoked, without quotes.
-static std::string_view programname(int argc, char** argv) {
-  if (argc < 1 || !argv[0] || !argv[0][0])
-    return "quorvel";
-  std::string_view name = argv[0];
-  if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-    name = name.substr(1, name.size() - 2);
-  return name;
-}
-
-static void usageline(std::string_view progname, textout* to) {
-  static const char rest[] =
-      " -smoothfunc=<smooth type> -outopt=<output option>"
-      " -winsize=<window width> -stddev=<LR s.d.>\n";
-  textwrite(to, "Usage: ", 7);
-  textwrite(to, progname.data(), progname.size());
-  textwrite(to, rest, sizeof rest - 1);
-  textendcall(to);
-}
-
-static void help(std::string_view progname, textout* out) {
-  static const char text[] =
-      "Smooths each data column of a tab-separated table read from standard"
-      " input.\n"
-      "  -smoothfunc=N  0 copy, 1 boxcar, 2 Gaussian, 3 triangle,"
-      " 4 Lorentzian,\n"
-      "                 5 exponential (default 0)\n"
-      "  -outopt=N      inserted columns: 0 name-plotline,"
-      " 1 name_smoothedN,\n"
-      "                 2 name_smoothedN and name_error (default 0)\n"
-      "  -winsize=N     window width in position units (default 1)\n"
-      "  -stddev=X      error of a value without an error column"
-      " (default 0.12)\n"
-      "  -missing=N     1: leave values without digits (NA) out of the"
-      " windows\n"
-      "                 instead of reading them as 0 (default 0)\n"
-      "  -h, --help     this help; --version: the version\n"
-      "The full reference: man quorvel\n";
-  usageline(progname, out);
-  textwrite(out, text, sizeof text - 1);
-}
-
-static void version(textout* out) {
-  static const char text[] = "quorvel " QUORVEL_VERSION "\n";
-  textwrite(out, text, sizeof text - 1);
-}
-
 // The streams and files of one run, and the table pass 1 keeps.
 struct runstate {
   textout out;
   textout err;
+  progress shown;
   textin in;
   tmpcopy tf;
   table tab;
@@ -137,20 +51,33 @@ static int smoothrun(const diag& dg, const options& opt, runstate* rs) {
 
 static int run(const diag& dg, int argc, char** argv, runstate* rs) {
   options opt;
-  switch (readoptions(argc - 1, argv + 1, &opt)) {
+  std::string_view bad;
+  switch (readoptions(argc - 1, argv + 1, &opt, &bad)) {
     case request::help:
       help(dg.progname, &rs->out);
       return 0;
     case request::version:
       version(&rs->out);
       return 0;
-    case request::usage:
-      usageline(dg.progname, dg.err);
+    case request::invalid:
+      usage(dg, bad);
       return -1;
     case request::run:
       break;
   }
   return smoothrun(dg, opt, rs);
+}
+
+// The bytes left to read of a file on standard input, or 0 for anything
+// else, whose size is not known ahead.
+static unsigned long long inputsize() {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
+    return 0;
+  const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
+  return at >= 0 && at < st.st_size
+             ? static_cast<unsigned long long>(st.st_size - at)
+             : 0;
 }
 
 // Gives back what the table took.
@@ -173,13 +100,17 @@ int quorvel(int argc, char** argv) {
   runstate rs;
   textoutopen(&rs.out, STDOUT_FILENO);
   textoutopen(&rs.err, STDERR_FILENO);
-  diag dg{programname(argc, argv), &rs.err};
+  rs.out.crlf = rs.err.crlf = argc < 1 || crlfof(argc - 1, argv + 1);
+  progressstart(&rs.shown, &rs.err);
+  rs.shown.inputsize = inputsize();
+  diag dg{programname(argc, argv), &rs.err, &rs.shown};
   int status = run(dg, argc, argv, &rs);
   textflush(&rs.out);
   if (status == 0 && rs.out.failed) {
     say(dg, {"Error writing standard output"});
     status = -1;
   }
+  progresserase(&rs.shown);
   textflush(&rs.err);
   tmpclose(&rs.tf);
   release(&rs.tab);

@@ -13,6 +13,7 @@ struct options {
   int winsize = 1;       // window width in position units
   double stddev = 0.12;  // error of an LR value without an error column
   int missing = 0;       // 1: a value without digits is left out, not 0
+  int crlf = 1;          // 0: line ends are written as LF, not CR LF
 };
 
 // What field i (from 4 on) is in every line. Lines are read against the

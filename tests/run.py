@@ -4,8 +4,9 @@ A case is a line: name | arguments | input | standard output | standard
 error | exit status | ./quorveltmp.txt; left off: no message, status 0, any
 file. Arguments are shell words, " ; " between command lines with one
 result. Escapes \\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\; {N*text} is text N
-times; $name is the text of a line "let name = text". Expected \\n is CR LF;
-"..." ends a prefix; "in" is the input with CR LF; "absent" is no file.
+times; $name is the text of a line "let name = text". Expected \\n is CR LF,
+or LF after a leading "lf:"; "..." ends a prefix; "in" is the input with CR
+LF; "absent" is no file.
 Each run is named "qv" and has an empty directory of its own. QUORVEL_WRAP,
 when set, is a command that every run goes through (such as valgrind).
 """
@@ -25,8 +26,11 @@ def unbytes(text, lineend="\n"):
 
 
 def expect(text, data):
-    return data.replace(b"\n", b"\r\n") if text == "in" else unbytes(
-        text.removesuffix("..."), "\r\n")
+    if text == "in":
+        return data.replace(b"\n", b"\r\n")
+    lf = text.startswith("lf:")
+    return unbytes(text.removeprefix("lf:").removesuffix("..."),
+                   "\n" if lf else "\r\n")
 
 
 def start(program, argv, **kw):

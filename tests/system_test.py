@@ -302,6 +302,43 @@ class System(unittest.TestCase):
         p.stdout.read()
         p.wait(10)
 
+    def test_progress_on_a_terminal_only(self):
+        """A run that goes on for over a second shows how far pass 1 has
+        got, erases the line before a message and by its end; into a pipe
+        not a byte of it is written."""
+        head = b"id\tchr\tpos\tx\tA\n" + b"r\t1\t5\tx\t1\n" * 2000
+        rest = b"r\t1\t5\tx\t1\n" * 1000 + b"r\t1\t5\tx\t1\t2\n"
+        message = b"qv: Counting error line 3000 array 1\r\n"
+        output = b"qv: Output counting error line 3000 array 1\r\n"
+        master, term = os.openpty()
+        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
+        tty.setraw(term)
+        for stderr in term, PIPE:
+            p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir,
+                                 stdin=PIPE, stdout=subprocess.DEVNULL,
+                                 stderr=stderr)
+            p.stdin.write(head)
+            p.stdin.flush()
+            time.sleep(1.3)  # still reading its input: pass 1 goes on
+            p.stdin.write(rest)
+            p.stdin.close()
+            self.assertEqual(p.wait(20), 0)
+            if stderr == PIPE:
+                self.assertEqual(p.stderr.read(), message + output)
+                continue
+            shown = b""
+            while select.select([master], [], [], 0.5)[0]:
+                shown += os.read(master, 4096)
+            line = b"\rpass 1 of 2, reading: 2048 rows"
+            self.assertTrue(shown.startswith(line + b"\r" + b" " *
+                                             (len(line) - 1) + b"\r" +
+                                             message), shown)
+            # Pass 2 may show too, on a slow machine; it is erased too.
+            after = shown[len(line) * 2 + 1 + len(message):]
+            erased = rb"((\rpass 2 of 2, writing: [^\r]*)+\r *\r)?"
+            self.assertRegex(after, b"^" + erased + re.escape(output) + erased +
+                             b"$")
+
     def test_one_core_and_no_place_for_the_file(self):
         one = lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
         # A table large enough for the smoothing threads, whose rows are

@@ -1,18 +1,24 @@
 # Unit tests sit beside their code as *_test.cc, one GoogleTest binary. The
 # programs are tested from outside by tables of cases and by system tests.
-include(GoogleTest)
-file(GLOB unitsources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/textio/*_test.cc
-     ${CMAKE_CURRENT_SOURCE_DIR}/smoother/*_test.cc
-     ${CMAKE_CURRENT_SOURCE_DIR}/copyfilter/*_test.cc)
-add_executable(unittests ${unitsources})
-target_link_libraries(unittests PRIVATE smoother copyfilter GTest::gmock
-                      GTest::gtest_main)
-gtest_discover_tests(unittests DISCOVERY_TIMEOUT 60)
-set(testdir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-foreach(program quorvel textcopy)
-  add_test(NAME ${program}_cases COMMAND Python3::Interpreter ${testdir}/run.py
-           $<TARGET_FILE:${program}> ${testdir}/${program}.cases)
-endforeach()
-add_test(NAME system COMMAND Python3::Interpreter ${testdir}/system_test.py)
-set_tests_properties(system PROPERTIES ENVIRONMENT "QUORVEL=$<TARGET_FILE:quorvel>;\
+if(TARGET GTest::gtest_main AND TARGET GTest::gmock)
+  include(GoogleTest)
+  file(GLOB unitsources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/textio/*_test.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/smoother/*_test.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/copyfilter/*_test.cc)
+  add_executable(unittests ${unitsources})
+  target_link_libraries(unittests PRIVATE smoother copyfilter GTest::gmock
+                        GTest::gtest_main)
+  gtest_discover_tests(unittests DISCOVERY_TIMEOUT 60)
+endif()
+if(Python3_Interpreter_FOUND)
+  set(testdir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  foreach(program quorvel textcopy)
+    add_test(NAME ${program}_cases COMMAND Python3::Interpreter
+             ${testdir}/run.py $<TARGET_FILE:${program}>
+             ${testdir}/${program}.cases)
+  endforeach()
+  add_test(NAME system COMMAND Python3::Interpreter ${testdir}/system_test.py)
+  set_tests_properties(system PROPERTIES ENVIRONMENT "QUORVEL=$<TARGET_FILE:quorvel>;\
 TEXTCOPY=$<TARGET_FILE:textcopy>$<$<BOOL:${QUORVEL_SANITIZE}>:;QUORVEL_SANITIZED=1>")
+endif()

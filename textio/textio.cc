@@ -25,6 +25,7 @@ static std::size_t readblock(textin* in, unsigned char* data) {
     return 0;
   }
   std::size_t n = static_cast<std::size_t>(got);
+  in->bytesread += n;
   auto* stop = static_cast<unsigned char*>(std::memchr(data, ctrlz, n));
   if (stop) {
     n = static_cast<std::size_t>(stop - data);
@@ -120,6 +121,11 @@ void textwrite(textout* out, const void* data, std::size_t n) {
     if (take > n)
       take = n;
     const unsigned char* stop = from + take;
+    if (!out->crlf) {
+      std::memcpy(out->buf + out->len, from, take);
+      out->len += take;
+      from = stop;
+    }
     while (from < stop) {
       auto* lf = static_cast<const unsigned char*>(
           std::memchr(from, '\n', static_cast<std::size_t>(stop - from)));

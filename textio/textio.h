@@ -16,6 +16,7 @@ struct textin {
   bool ended = false;      // no further read will be made
   bool failed = false;     // a read failed (not end of input)
   bool pendingcr = false;  // a block ended in CR; its LF may come next
+  unsigned long long bytesread = 0;  // from the descriptor, before any change
   std::size_t start = 0;
   std::size_t end = 0;
   // One spare byte in front, so that a held-back CR can be put back ahead
@@ -30,6 +31,7 @@ struct textin {
 struct textout {
   int fd;
   bool terminal;
+  bool crlf = true;             // each LF goes out as CR LF
   bool failed = false;          // a write failed: bytes were lost
   bool gone = false;            // the reader went away (a broken pipe)
   std::size_t count = 0;        // bytes collected, before translation
@@ -47,7 +49,8 @@ long textfill(textin* in);
 // Sets out up to write descriptor fd.
 void textoutopen(textout* out, int fd);
 
-// Appends n bytes to out, each LF as CR LF; full blocks are written.
+// Appends n bytes to out, each LF as CR LF unless out->crlf is cleared;
+// full blocks are written.
 void textwrite(textout* out, const void* data, std::size_t n);
 
 // Ends one call's output: a terminal is written to at once.
