@@ -26,9 +26,10 @@ struct pass2 {
   const options* opt;
   const table* tab;
   textin* copy;
+  textout* out;
   writer wr;
   linebuf line;
-  band row;  // without smoothing, each row as read, to be copied
+  band row;  // the row being copied, without smoothing
   double* errout = nullptr;  // the copied errors of that row
   textring ring;  // with smoothing, the text of the rows not yet written
   smoothing sm;
@@ -67,7 +68,7 @@ static int copyrows(pass2* p) {
   double* LR = p->row.values;
   double* dLR = p->row.errors;
   for (long r = 0; r < p->tab->nrows; ++r) {
-    if (p->wr.out->failed || p->wr.out->gone)
+    if (p->out->failed || p->out->gone)
       return 0;
     if ((r & 1023) == 0 && p->dg.shown)
       progressat(p->dg.shown, 2, r, p->tab->nrows);
@@ -123,7 +124,7 @@ static int smoothrows(pass2* p) {
     smoothingwritten(sm);
     if (p->dg.shown)
       progressat(p->dg.shown, 2, end, p->tab->nrows);
-    if (p->wr.out->failed || p->wr.out->gone)
+    if (p->out->failed || p->out->gone)
       return 0;
   }
 }
@@ -143,9 +144,11 @@ static int run(pass2* p) {
   const options& opt = *p->opt;
   if (!tab.header)
     return 0;  // an empty input has no lines at all
-  // Room for the longest line and a tab after its text.
+  // Room for the longest line with a tab after its text, its output line
+  // and a row of its values.
   if (!linereserve(&p->line, tab.longest + 1) ||
-      !writerstart(&p->wr, p->dg, opt, tab.lay, p->wr.out, tab.longest) ||
+      !writerstart(&p->wr, p->dg, opt, tab.lay, p->out, tab.longest) ||
+      !bandreserve(&p->row, tab.lay, 1) ||
       !(p->errout = static_cast<double*>(
             std::malloc((static_cast<std::size_t>(tab.lay.nLR) + 1) *
                         sizeof(double))))) {
@@ -155,11 +158,10 @@ static int run(pass2* p) {
   }
   const bool smoothing = opt.smoothfunc >= 1 && opt.smoothfunc <= 5 &&
                          tab.lay.nLR > 0 && tab.nrows > 0;
-  if (smoothing ? !startsmoothing(p) : !bandreserve(&p->row, tab.lay, 1)) {
-    // The chunk whose windows need the most room, the first without any.
-    const long c = smoothing ? p->sm.pl.widest : 0;
+  if (smoothing && !startsmoothing(p)) {
+    // The first line of the chunk whose windows need the most room.
     say(p->dg, {"Unable to allocate memory for the window of line ",
-                decimal(tab.nrows > 0 ? tab.chunks[c].firstline : 2)});
+                decimal(tab.chunks[p->sm.pl.widest].firstline)});
     return -1;
   }
   std::string_view header;
@@ -176,7 +178,7 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   p.opt = &opt;
   p.tab = &tab;
   p.copy = copy;
-  p.wr.out = out;
+  p.out = out;
   const int status = run(&p);
   smoothingend(&p.sm);
   writerrelease(&p.wr);

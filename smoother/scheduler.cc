@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <new>
 
-
 // True when chunk c may be smoothed now: its windows are in the band and
 // its result slot is free.
 static bool takeable(const scheduler* sc, long c) {
