@@ -192,7 +192,7 @@ class System(unittest.TestCase):
                      "their own")
     def test_million_rows_under_a_cap(self):
         """The band holds what the windows reach, not the table: 1,000,000
-        rows of 8 columns (64 MB of values) in 40 MB, each of its 20 series
+        rows of 8 columns (64 MB of values) in 20 MB, each of its 20 series
         as if smoothed on its own."""
         head = b"id\tchr\tpos\tx" + b"\tA" * 8 + b"\n"
         values = [b"".join(b"\t%d.%02d" % (k - 4, (v * k) % 97) if (v + k) % 9
@@ -203,7 +203,7 @@ class System(unittest.TestCase):
         args = ["-smoothfunc=2", "-winsize=300", "-outopt=2", "-missing=1"]
         want = [self.run_(one, args=args) for one in series]
         self.assertTrue(all(w[1:] == (b"", 0) for w in want))
-        limit = 40 << 20
+        limit = 20 << 20
         out, err, status = self.run_(
             head + b"".join(one[len(head):] for one in series), args=args,
             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS,
