@@ -2,7 +2,7 @@
 // separated by spaces; the rest is standard input. The run happens in this
 // process, in a scratch directory, with its standard streams on scratch
 // files. Every run ends with status 0 or -1 and ends each message line
-// with CR LF. After -1 nothing is on standard output and the last message
+// with CR LF, or LF under -crlf=0. After -1 nothing is on standard output and the last message
 // is one that ends a run. After 0 the intermediate file holds the header
 // and every accepted line, and standard output has one line for each of
 // them, in order, beginning with its fields 0 to 3.
@@ -19,6 +19,7 @@
 #include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
+#include "smoother/options.h"
 #include "smoother/run.h"
 
 static int reportfd = 2;
@@ -115,11 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     argline.remove_prefix(std::min(space + 1, argline.size()));
   }
   std::string_view input = all.substr(lineend + 1);
+  // -crlf sets the line ends of both streams; the case table pins how it
+  // is read.
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  const std::string eol =
+      crlfof(static_cast<int>(argv.size()) - 1, argv.data() + 1) ? "\r\n"
+                                                                 : "\n";
   int status = runquorvel(args, input);
   std::string out = contents(names[1]);
   std::string err = contents(names[2]);
   CHECK(status == 0 || status == -1);
-  CHECK(err.empty() || err.ends_with("\r\n"));
+  CHECK(err.empty() || err.ends_with(eol));
   std::string last = err.substr(err.rfind('\n', err.size() - 2) + 1);
   if (status != 0) {
     CHECK(out.empty() && !err.empty());
@@ -138,10 +147,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     while (front < line.size() && line[front] != '\n' &&
            (line[front] != '\t' || ++tabs < 4))
       ++front;
-    std::size_t lf = out.find("\r\n", at);
+    std::size_t lf = out.find(eol, at);
     CHECK(lf != std::string::npos &&
           out.compare(at, front, line, 0, front) == 0);
-    at = lf + 2;
+    at = lf + eol.size();
   }
   CHECK(at == out.size());
   for (std::size_t lf = 0; (lf = copy.find('\n', lf)) != std::string::npos;
