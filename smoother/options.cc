@@ -20,8 +20,18 @@ static bool setnumber(std::string_view text, double* value) {
 
 request readoptions(int argc, char* const* argv, options* opt,
                     std::string_view* bad) {
-  // The last arguments that set the options judged after them all.
-  std::string_view lastoutopt, lastmissing, lastcrlf;
+  // The integer options, each with the last argument that set it, which
+  // names the value if it is judged out of range after all the arguments.
+  std::string_view lastoutopt, lastmissing, lastcrlf, unjudged;
+  const struct {
+    std::string_view prefix;
+    int* value;
+    std::string_view* last;
+  } integers[] = {{"-smoothfunc=", &opt->smoothfunc, &unjudged},
+                  {"-outopt=", &opt->outopt, &lastoutopt},
+                  {"-winsize=", &opt->winsize, &unjudged},
+                  {"-missing=", &opt->missing, &lastmissing},
+                  {"-crlf=", &opt->crlf, &lastcrlf}};
   for (int a = 0; a < argc; ++a) {
     std::string_view arg = argv[a];
     if (arg == "-h" || arg == "-help" || arg == "--help")
@@ -29,22 +39,13 @@ request readoptions(int argc, char* const* argv, options* opt,
     if (arg == "--version")
       return request::version;
     bool valid = false;
-    if (arg.starts_with("-smoothfunc=")) {
-      valid = setint(arg.substr(12), &opt->smoothfunc);
-    } else if (arg.starts_with("-outopt=")) {
-      valid = setint(arg.substr(8), &opt->outopt);
-      lastoutopt = arg;
-    } else if (arg.starts_with("-winsize=")) {
-      valid = setint(arg.substr(9), &opt->winsize);
-    } else if (arg.starts_with("-stddev=")) {
+    if (arg.starts_with("-stddev="))
       valid = setnumber(arg.substr(8), &opt->stddev);
-    } else if (arg.starts_with("-missing=")) {
-      valid = setint(arg.substr(9), &opt->missing);
-      lastmissing = arg;
-    } else if (arg.starts_with("-crlf=")) {
-      valid = setint(arg.substr(6), &opt->crlf);
-      lastcrlf = arg;
-    }
+    for (const auto& option : integers)
+      if (arg.starts_with(option.prefix)) {
+        valid = setint(arg.substr(option.prefix.size()), option.value);
+        *option.last = arg;
+      }
     if (!valid) {
       *bad = arg;
       return request::invalid;

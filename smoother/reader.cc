@@ -61,13 +61,11 @@ static void decideroles(layout* lay) {
     lay->errindex[c] = lay->dLRcol[c] ? lay->nerr++ : -1;
 }
 
-// Decides the role of every field of the header line (with its line end)
-// from index 4 on. Returns 0, or -1 after writing its message.
+// Decides the role of every field of the header from index 4 on: text is
+// the header without its line end, and header the line as read, for the
+// message. Returns 0, or -1 after writing its message.
 static int readheader(const diag& dg, std::string_view header,
-                      layout* lay) {
-  std::string_view text = header;
-  if (!text.empty() && text.back() == '\n')
-    text.remove_suffix(1);
+                      std::string_view text, layout* lay) {
   const auto nfields = static_cast<std::size_t>(counttabs(text, SIZE_MAX)) + 1;
   lay->nroles = static_cast<int>(nfields);
   if (nfields > INT32_MAX / 2 ||
@@ -140,7 +138,7 @@ static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
       progressat(dg.shown, 1, tab->nrows, 0, in->bytesread);
     if (n < 0) {
       tab->header = true;
-      if (readheader(dg, {line->text, line->size}, &tab->lay) < 0)
+      if (readheader(dg, {line->text, line->size}, text, &tab->lay) < 0)
         return -1;
     } else if (isblankbyte(static_cast<unsigned char>(line->text[0]))) {
       continue;

@@ -12,9 +12,13 @@ static bool takeable(const scheduler* sc, long c) {
          sc->pl->readyat[c] <= sc->parsed.load(std::memory_order_acquire);
 }
 
-static double* slotof(const scheduler* sc, long c) {
-  const long slot = c % (sc->pl->ahead + 1);
-  return sc->results + slot * 2 * chunkrows * sc->ncells;
+// Where chunk c's means are, a row of one per data column after another;
+// its errors follow them.
+static double* slotof(const scheduler* sc, long c, double** dLRout) {
+  const long cells = chunkrows * sc->bd->ncols;
+  double* LRout = sc->results + c % (sc->pl->ahead + 1) * 2 * cells;
+  *dLRout = LRout + cells;
+  return LRout;
 }
 
 // Smooths chunk c a tile at a time and tells pass 2. Gives up between
@@ -24,13 +28,13 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   const kernelsetup& ks = *sc->ks;
   const long i0 = c * chunkrows;
   const long end = std::min(ks.n, i0 + chunkrows);
-  double* LRout = slotof(sc, c);
-  double* dLRout = LRout + chunkrows * sc->ncells;
+  double* dLRout;
+  double* LRout = slotof(sc, c, &dLRout);
   windowwalk walk = walkwindows(ks.pos, ks.n, ks.sh.reach, i0);
   for (long i = i0; i < end; i += tilerows) {
     if (sc->stop.load(std::memory_order_relaxed))
       return;
-    const long at = (i - i0) * sc->ncells;
+    const long at = (i - i0) * sc->bd->ncols;
     smoothtile(ks, *sc->bd, &walk, s, i,
                static_cast<int>(std::min<long>(tilerows, end - i)),
                LRout + at, dLRout + at);
@@ -69,7 +73,6 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   sc->pl = &pl;
   sc->ks = &ks;
   sc->bd = &bd;
-  sc->ncells = bd.ncols;
   const long slots = pl.ahead + 1;
   const auto cells = static_cast<std::size_t>(slots * 2 * chunkrows) *
                      static_cast<std::size_t>(bd.ncols);
@@ -128,8 +131,9 @@ void schedwait(scheduler* sc, long c, const double** LRout,
     if (!taketurn(sc, sc->scratches[0]))
       done.wait(finished, std::memory_order_acquire);
   }
-  *LRout = slotof(sc, c);
-  *dLRout = *LRout + chunkrows * sc->ncells;
+  double* errors;
+  *LRout = slotof(sc, c, &errors);
+  *dLRout = errors;
 }
 
 void schedwritten(scheduler* sc, long c) {

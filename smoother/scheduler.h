@@ -42,7 +42,6 @@ struct scheduler {
   const plan* pl = nullptr;
   const kernelsetup* ks = nullptr;
   const band* bd = nullptr;
-  long ncells = 0;            // results per row: one per data column
   double* results = nullptr;  // ahead + 1 chunks of means, then errors
   std::atomic<long> parsed{0};   // rows read into the band
   std::atomic<long> writing{0};  // the chunk pass 2 writes next
