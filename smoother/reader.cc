@@ -98,10 +98,13 @@ static bool addrow(table* tab, std::int32_t position, std::size_t size,
   return true;
 }
 
-int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
+int readtable(const diag& dg, textin* in, textout* copy, table* tab,
+              outwatch* watch) {
   linebuf line;
   // Every input line counts, skipped ones too: n after the header.
   for (long n = -1;; ++n) {
+    if ((n & 63) == 0 && outgone(watch))
+      return 0;
     switch (readline(in, &line, SIZE_MAX)) {
       case lineread::end:
         return 0;

@@ -22,6 +22,7 @@ struct runstate {
   textout out;
   textout err;
   progress shown;
+  outwatch watch;
   textin in;
   tmpcopy tf;
   table tab;
@@ -33,12 +34,20 @@ static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   if (tmpcreate(dg, &rs->tf) < 0)
     return -1;
   textinopen(&rs->in, STDIN_FILENO);
-  if (readtable(dg, &rs->in, &rs->tf.out, &rs->tab) < 0) {
+  rs->in.watch = rs->watch.fd;
+  if (readtable(dg, &rs->in, &rs->tf.out, &rs->tab, &rs->watch) < 0) {
     tmpputinplace(dg, &rs->tf, false);
     return -1;
   }
   if (tmpputinplace(dg, &rs->tf, true) < 0)
     return -1;
+  // A reader gone during pass 1 ends the run there, silently.
+  if (rs->in.watchgone)
+    rs->watch.gone = true;
+  if (outgone(&rs->watch)) {
+    rs->out.gone = true;
+    return 0;
+  }
   // The function is checked once the whole input is read, and only for a
   // table that has something to smooth.
   if (rs->tab.lay.nLR > 0 && !findshape(opt.smoothfunc)) {
@@ -47,7 +56,7 @@ static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   }
   if (tmpreadback(dg, &rs->tf) < 0)
     return -1;
-  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out);
+  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out, &rs->watch);
 }
 
 // What the command line asks for. Returns the run's exit status.
@@ -105,8 +114,9 @@ int quorvel(int argc, char** argv) {
   }
   textoutopen(&rs->out, STDOUT_FILENO);
   textoutopen(&rs->err, STDERR_FILENO);
+  outwatchopen(&rs->watch, STDOUT_FILENO);
   rs->out.crlf = rs->err.crlf = opt.crlf == 1;
-  progressstart(&rs->shown, &rs->err);
+  progressstart(&rs->shown, &rs->err, rs->out);
   rs->shown.inputsize = inputsize();
   diag dg{progname, &rs->err, &rs->shown};
   int status = dorequest(dg, asked, bad, opt, rs.get());

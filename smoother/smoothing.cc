@@ -26,7 +26,8 @@ int threadsfor(const table& tab, const options& opt) {
 }
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
-                        int nthreads, vectorunit unit, long* widest) {
+                        int nthreads, vectorunit unit, outwatch* watch,
+                        long* widest) {
   const shape sh = shapeof(opt);
   const layout& lay = tab.lay;
   sm->ks = {sh,
@@ -37,12 +38,13 @@ shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
             opt.missing == 1,
             opt.stddev,
             lay.errindex.get(),
-            unit};
+            unit,
+            watch};
   *widest = 0;
   if (!makeplan(tab, sh, nthreads, &sm->pl) ||
       !bandreserve(&sm->bd, sm->pl, tab, widest))
     return shortage::window;
-  if (!schedstart(&sm->sc, sm->pl, sm->ks, sm->bd, nthreads))
+  if (!schedstart(&sm->sc, sm->pl, sm->ks, sm->bd))
     return shortage::results;
   return shortage::none;
 }

@@ -158,7 +158,7 @@ std::vector<std::vector<double>> smoothbychunks(const options& opt,
                      2 * t.LR.size(), std::vector<double>(t.pos.size(), 7.0))};
   smoothing sm;
   long widest;
-  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, &widest),
+  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, nullptr, &widest),
             shortage::none);
   EXPECT_TRUE(drive(&sm, &rows));
   return rows.got;

@@ -13,9 +13,16 @@ constexpr unsigned char ctrlz = 0x1A;
 struct textin {
   int fd;
   bool terminal;           // Ctrl-Z ends only the read that holds it
+  bool canwait = false;    // a pipe, socket or terminal: a read may wait
   bool ended = false;      // no further read will be made
   bool failed = false;     // a read failed (not end of input)
   bool pendingcr = false;  // a block ended in CR; its LF may come next
+  // A pipe or socket written by the same run: once its reader has gone,
+  // the input ends, however long the writer of the input takes.
+  int watch = -1;
+  bool watchgone = false;  // the input ended because that reader went
+  bool waited = false;     // the last read was short: the next may wait
+  unsigned reads = 0;
   unsigned long long bytesread = 0;  // from the descriptor, before any change
   std::size_t start = 0;
   std::size_t end = 0;
@@ -59,3 +66,10 @@ void textendcall(textout* out);
 // Writes out whatever out has collected; out->failed and out->gone tell
 // whether it arrived.
 void textflush(textout* out);
+
+// True when fd is a pipe or a socket: its reader can go away.
+bool ispipe(int fd);
+
+// True when the reader of the pipe or socket fd has gone away, so that a
+// write to it would fail; it does not wait.
+bool readergone(int fd);
