@@ -48,7 +48,7 @@ void tilescratchfree::operator()(tilescratch* s) const { delete s; }
 tileroom newtilescratch(const kernelsetup& ks, const band& b) {
   // A tile is no longer than the table, in whole groups of rows.
   const long rows = std::min<long>(
-      tilerows, (ks.n + grouprows - 1) / grouprows * grouprows);
+      tilerows, (ks.rows.n + grouprows - 1) / grouprows * grouprows);
   const auto cells = static_cast<std::size_t>(rows * b.ncols);
   const std::size_t sums = cells * (ks.missing ? 3 : 1) +
                            static_cast<std::size_t>(rows * b.nerr);
@@ -144,10 +144,10 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
         backward ? std::min(i - 1, seghi) : std::min(s->last[r], seghi);
     s->a[r] = a;
     s->b[r] = b;
-    const auto here = static_cast<std::uint32_t>(ks.pos[i]);
+    const auto here = static_cast<std::uint32_t>(ks.rows.pos[i]);
     for (long t = 0; t <= b - a; ++t) {
       const long j = backward ? b - t : a + t;
-      const auto there = static_cast<std::uint32_t>(ks.pos[j]);
+      const auto there = static_cast<std::uint32_t>(ks.rows.pos[j]);
       const std::uint32_t d = backward ? here - there : there - here;
       const double w = ks.sh.info->constantweight
                            ? 1.0

@@ -23,8 +23,7 @@ constexpr int tilerows = 32;
 // What every tile of one smoothing reads.
 struct kernelsetup {
   shape sh;
-  const std::int32_t* pos;
-  long n;
+  rowset rows;
   bool errors;       // outopt 2: the errors are summed too
   bool withstddev;   // with errors, some column's come from stddev
   bool missing;      // missing values are not-a-number in the band

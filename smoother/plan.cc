@@ -29,7 +29,7 @@ bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl) {
     return true;
   }
   // Each chunk's lowest first row and highest last row of its windows.
-  windowwalk walk = walkwindows(tab.pos.get(), n, sh.reach, 0);
+  windowwalk walk = walkwindows(rowsof(tab), sh.reach, 0);
   for (long i = 0; i < n; ++i) {
     long first;
     long last;

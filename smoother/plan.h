@@ -20,6 +20,11 @@ struct plan {
                           // up to c can be smoothed
 };
 
+// The rows of tab, as windows are found among them.
+inline rowset rowsof(const table& tab) {
+  return {tab.pos.get(), tab.nrows, tab.starts.get(), tab.nstarts};
+}
+
 // Works out the plan for tab's rows in windows of sh, smoothed on up to
 // nthreads threads. False when its memory cannot be had.
 bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl);

@@ -3,9 +3,9 @@
 #include <csignal>
 #include <string_view>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "smoother/input.h"
 #include "smoother/memory.h"
 #include "smoother/messages.h"
 #include "smoother/options.h"
@@ -23,7 +23,7 @@ struct runstate {
   textout err;
   progress shown;
   outwatch watch;
-  textin in;
+  input in;
   tmpcopy tf;
   table tab;
 };
@@ -31,19 +31,20 @@ struct runstate {
 // Pass 1, the check of the function, and pass 2. Returns 0, or -1 after
 // writing a message.
 static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
+  // The input is opened before the intermediate file is looked at, so
+  // that naming the intermediate file itself reads the earlier copy.
+  if (inputopen(dg, opt.input, &rs->in) < 0)
+    return -1;
+  rs->shown.inputsize = inputsize(rs->in);
   if (tmpcreate(dg, &rs->tf) < 0)
     return -1;
-  textinopen(&rs->in, STDIN_FILENO);
-  rs->in.watch = rs->watch.fd;
-  if (readtable(dg, &rs->in, &rs->tf.out, &rs->tab, &rs->watch) < 0) {
+  if (readtable(dg, opt, &rs->in, &rs->tf.out, &rs->tab, &rs->watch) < 0) {
     tmpputinplace(dg, &rs->tf, false);
     return -1;
   }
   if (tmpputinplace(dg, &rs->tf, true) < 0)
     return -1;
   // A reader gone during pass 1 ends the run there, silently.
-  if (rs->in.watchgone)
-    rs->watch.gone = true;
   if (outgone(&rs->watch)) {
     rs->out.gone = true;
     return 0;
@@ -78,18 +79,6 @@ static int dorequest(const diag& dg, request asked, std::string_view bad,
   return smoothtable(dg, opt, rs);
 }
 
-// The bytes left to read of a file on standard input, or 0 for anything
-// else, whose size is not known ahead.
-static unsigned long long inputsize() {
-  struct stat st;
-  if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
-    return 0;
-  const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
-  return at >= 0 && at < st.st_size
-             ? static_cast<unsigned long long>(st.st_size - at)
-             : 0;
-}
-
 int quorvel(int argc, char** argv) {
   // A reader that goes away, or an output that reaches the file size
   // limit, shows as a failed write, which the run handles; the signals
@@ -117,7 +106,6 @@ int quorvel(int argc, char** argv) {
   outwatchopen(&rs->watch, STDOUT_FILENO);
   rs->out.crlf = rs->err.crlf = opt.crlf == 1;
   progressstart(&rs->shown, &rs->err, rs->out);
-  rs->shown.inputsize = inputsize();
   diag dg{progname, &rs->err, &rs->shown};
   int status = dorequest(dg, asked, bad, opt, rs.get());
   textflush(&rs->out);

@@ -52,10 +52,10 @@ static bool halted(scheduler* sc) {
 static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   const kernelsetup& ks = *sc->ks;
   const long i0 = c * sc->pl->chunkrows;
-  const long end = std::min(ks.n, i0 + sc->pl->chunkrows);
+  const long end = std::min(ks.rows.n, i0 + sc->pl->chunkrows);
   double* dLRout;
   double* LRout = slotof(sc, c, &dLRout);
-  windowwalk walk = walkwindows(ks.pos, ks.n, ks.sh.reach, i0);
+  windowwalk walk = walkwindows(ks.rows, ks.sh.reach, i0);
   for (long i = i0; i < end; i += tilerows) {
     if (halted(sc))
       return;
@@ -175,7 +175,7 @@ bool schednext(scheduler* sc, chunkdone* out) {
   out->LRout = slotof(sc, c, &dLRout);
   out->dLRout = dLRout;
   out->first = c * sc->pl->chunkrows;
-  out->end = std::min(sc->ks->n, out->first + sc->pl->chunkrows);
+  out->end = std::min(sc->ks->rows.n, out->first + sc->pl->chunkrows);
   return true;
 }
 

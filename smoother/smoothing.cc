@@ -22,7 +22,8 @@ int threadsfor(const table& tab, const options& opt) {
   if (!findshape(opt.smoothfunc)->smooths ||
       tab.nrows * tab.lay.nLR < minthreadcells)
     return 1;
-  return usablecores();
+  // A run given its share of a machine by a scheduler is told how many.
+  return opt.threads > 0 ? opt.threads : usablecores();
 }
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
@@ -31,8 +32,7 @@ shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
   const shape sh = shapeof(opt);
   const layout& lay = tab.lay;
   sm->ks = {sh,
-            tab.pos.get(),
-            tab.nrows,
+            rowsof(tab),
             opt.outopt == 2,
             opt.outopt == 2 && lay.nerr < lay.nLR,
             opt.missing == 1,

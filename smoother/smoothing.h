@@ -19,7 +19,8 @@ struct smoothing {
   scheduler sc;  // last: it stops its threads before the rest goes
 };
 
-// How many threads smoothing tab's rows is worth.
+// How many threads smoothing tab's rows is worth, at most opt.threads
+// when that is set.
 int threadsfor(const table& tab, const options& opt);
 
 // What smoothingstart could not have.

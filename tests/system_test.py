@@ -1,7 +1,8 @@
 """The programs where a table of cases can't take them: pipelines, what
 stands at ./quorveltmp.txt, streams that fail, signals, terminals.
 Everything is compared as bytes."""
-import fcntl, os, pathlib, re, resource, select, shutil, signal, socket
+import fcntl, gzip, os, pathlib, re, resource, select, shutil, signal
+import socket
 import struct
 import subprocess, tempfile, termios, time, tty, unittest
 from subprocess import PIPE
@@ -211,15 +212,14 @@ class System(unittest.TestCase):
             argv = ["-smoothfunc=1", "-winsize=3", "-outopt=2"]
             want = self.run_(data, args=argv)
             self.assertEqual(want[1:], (b"", 0))
-            for cores in {1, 2, len(os.sched_getaffinity(0))}:
-                def capped(cores=cores, kb=kb):
-                    os.sched_setaffinity(0, sorted(os.sched_getaffinity(0))
-                                         [:cores])
+            for threads in 1, 2, 16:
+                def capped(kb=kb):
                     resource.setrlimit(resource.RLIMIT_AS,
                                        (kb << 10, kb << 10))
-                got = self.run_(data, args=argv, preexec_fn=capped)
-                self.assertTrue(got == want, "%d x %d on %d cores: %r" % (
-                    rows, cols, cores, got[1:]))
+                got = self.run_(data, args=argv + ["-threads=%d" % threads],
+                                preexec_fn=capped)
+                self.assertTrue(got == want, "%d x %d on %d threads: %r" % (
+                    rows, cols, threads, got[1:]))
 
     @unittest.skipIf("QUORVEL_SANITIZED" in os.environ or
                      "QUORVEL_EMULATED" in os.environ,
@@ -410,6 +410,59 @@ class System(unittest.TestCase):
             self.assertRegex(after, b"^" + erased + re.escape(output) + erased +
                              b"$")
 
+    def test_input_by_name(self):
+        path = os.path.join(self.dir, "in.tsv")
+        pathlib.Path(path).write_bytes(SMALL[0])
+        # Standard input is not read when a file is named.
+        self.assertEqual(self.run_(b"x", args=[path]), (SMALL[1], b"", 0))
+        # The intermediate file is looked at only once the input is open:
+        # the earlier copy can be read, and a missing file is reported
+        # whatever stands at the copy's name.
+        self.assertEqual(self.run_(args=[TMP]), (SMALL[1], b"", 0))
+        self.assertEqual(self.read(), crlf(SMALL[0]))
+        os.remove(self.tmp)
+        os.mkdir(self.tmp)
+        self.assertEqual(self.run_(args=["missing"]),
+                         (b"", b"qv: Can't open missing for reading\r\n", 255))
+
+    def test_gzip_input(self):
+        """gzip data, by name or on standard input, is read member by
+        member; data that is not whole gzip data fails in pass 1, with the
+        lines decoded before the fault in the copy."""
+        data, want = BIG
+        path = os.path.join(self.dir, "in.gz")
+
+        def both(blob):
+            pathlib.Path(path).write_bytes(blob)
+            return self.run_(blob), self.run_(args=[path])
+
+        cuts = (0, 1000, 1000, 40000, len(data))  # an empty member too
+        members = b"".join(gzip.compress(data[a:b])
+                           for a, b in zip(cuts, cuts[1:]))
+        for blob in gzip.compress(data), members:
+            self.assertEqual(both(blob), ((want, b"", 0),) * 2)
+        # A Ctrl-Z ends the input: nothing after it is decoded or checked.
+        end = data.index(b"\n", 5000) + 1
+        blob = gzip.compress(data[:end] + b"\x1ajunk\n") + b"garbage"
+        self.assertEqual(both(blob), (self.run_(data[:end]),) * 2)
+        one = gzip.compress(data)
+        crc = len(one) - 8
+        for blob, kept in ((one[:len(one) // 2], None), (one + b"\x1f", data),
+                           (one + b"xy", data),
+                           (one[:crc] + bytes([one[crc] ^ 1]) + one[crc + 1:],
+                            data)):
+            for got, name in zip(both(blob), (b"standard input",
+                                              path.encode())):
+                self.assertEqual(got, (b"", b"qv: Error reading " + name +
+                                       b"\r\n", 255))
+                copy = self.read()
+                if kept:
+                    self.assertEqual(copy, crlf(kept))
+                else:  # complete lines only
+                    self.assertTrue(crlf(data).startswith(copy) and
+                                    copy.endswith(b"\n") and
+                                    len(copy) > 1000, copy[-50:])
+
     def test_small_stack(self):
         for prog in "$Q", "$T":
             self.assertEqual(self.shell(
@@ -469,6 +522,9 @@ class System(unittest.TestCase):
         self.assertEqual(alone[1:], (b"", 0))
         # Not assertEqual: its diff of two large outputs takes minutes.
         self.assertTrue(self.run_(wide, args=argv) == alone)
+        for threads in 1, 2, 7:
+            self.assertTrue(self.run_(wide, args=argv + ["-threads=%d" %
+                                                         threads]) == alone)
         # Refused before anything is read: the input's offset stays at 0.
         path = os.path.join(self.dir, "in")
         pathlib.Path(path).write_bytes(SMALL[0])

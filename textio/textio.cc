@@ -43,10 +43,11 @@ static bool waitfor(int fd, short events, int watch) {
   return watch < 0 || (p[1].revents & (POLLERR | POLLHUP)) == 0;
 }
 
-// Reads up to a block into data, as read does, waiting for a descriptor
-// that would block. The watched output is looked at before a read that
-// may wait, and every 64 blocks.
-static ssize_t readsome(textin* in, unsigned char* data) {
+// Reads up to size bytes into data, as read does, waiting for a
+// descriptor that would block. The watched output is looked at before a
+// read that may wait, and every 64 blocks.
+static ssize_t readsome(textin* in, unsigned char* data,
+                        std::size_t size = blocksize) {
   for (;;) {
     if (in->watch >= 0 && (in->waited || ++in->reads % 64 == 0)) {
       const bool going = in->waited ? waitfor(in->fd, POLLIN, in->watch)
@@ -56,7 +57,7 @@ static ssize_t readsome(textin* in, unsigned char* data) {
         return 0;
       }
     }
-    ssize_t got = read(in->fd, data, blocksize);
+    ssize_t got = read(in->fd, data, size);
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0 && wouldblock(in->fd)) {
@@ -67,7 +68,7 @@ static ssize_t readsome(textin* in, unsigned char* data) {
       continue;
     }
     in->waited = in->canwait && got >= 0 &&
-                 static_cast<std::size_t>(got) < blocksize;
+                 static_cast<std::size_t>(got) < size;
     return got;
   }
 }
@@ -77,7 +78,8 @@ static ssize_t readsome(textin* in, unsigned char* data) {
 // the rest of the read that holds it, unless the read begins with it,
 // which a user types to end the input. Sets in->ended or in->failed.
 static std::size_t readblock(textin* in, unsigned char* data) {
-  const ssize_t got = readsome(in, data);
+  const ssize_t got = in->peeked >= 0 ? in->peeked : readsome(in, data);
+  in->peeked = -1;
   if (got <= 0) {
     (got == 0 ? in->ended : in->failed) = true;
     return 0;
@@ -88,7 +90,7 @@ static std::size_t readblock(textin* in, unsigned char* data) {
   if (stop) {
     n = static_cast<std::size_t>(stop - data);
     if (!in->terminal || n == 0)
-      in->ended = true;
+      in->ended = in->ctrlz = true;
   }
   return n;
 }
@@ -122,6 +124,22 @@ static std::size_t foldcrlf(textin* in, unsigned char* data, std::size_t n) {
     }
   }
   return out;
+}
+
+long textpeek(textin* in, const unsigned char** data) {
+  unsigned char* block = in->buf + 1;  // where readblock reads
+  *data = block;
+  long got = readsome(in, block);
+  // A lone first byte of the two that mark compressed input wants the
+  // second, so that the caller can tell.
+  if (got == 1 && block[0] == 0x1f) {
+    const long more = readsome(in, block + 1, blocksize - 1);
+    got += more > 0 ? more : 0;
+  }
+  in->peeked = got < 0 ? -1 : got;
+  if (got < 0)
+    in->failed = true;
+  return got;
 }
 
 long textfill(textin* in) {

@@ -23,6 +23,8 @@ struct textin {
   bool watchgone = false;  // the input ended because that reader went
   bool waited = false;     // the last read was short: the next may wait
   unsigned reads = 0;
+  bool ctrlz = false;      // the input ended at a Ctrl-Z
+  long peeked = -1;        // a first read, looked at and not yet taken
   unsigned long long bytesread = 0;  // from the descriptor, before any change
   std::size_t start = 0;
   std::size_t end = 0;
@@ -52,6 +54,12 @@ void textinopen(textin* in, int fd);
 // Makes translated bytes available in in->buf[start..end) when none are.
 // Returns how many are available, 0 at end of input, -1 when a read failed.
 long textfill(textin* in);
+
+// Makes in's first read, before anything is taken, and sets *data to its
+// bytes as they came, untranslated: at least two of them unless the input
+// has fewer. Returns their count (0 at the end of the input, -1 when the
+// read failed); textfill then delivers them, translated, as usual.
+long textpeek(textin* in, const unsigned char** data);
 
 // Sets out up to write descriptor fd.
 void textoutopen(textout* out, int fd);
