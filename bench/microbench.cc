@@ -2,7 +2,9 @@
 // fields, and smoothing through the band: the heavy workload's table with
 // each window shape, and windows of every row.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -10,8 +12,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "smoother/input.h"
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
+#include "smoother/reader.h"
 #include "smoother/smoothing.h"
 
 static std::vector<std::string> logratios(int n) {
@@ -83,21 +90,14 @@ static void BM_WalkFields(benchmark::State& state) {
 }
 BENCHMARK(BM_WalkFields);
 
-// The values of the heavy smoothing workload: 50,000 rows 1,000 apart
-// along 22 chromosomes (or, with onechromosome, 10 apart along one), 64
-// data columns each with an error column.
+// The heavy smoothing workload as pass 1 leaves it: 50,000 rows 1,000
+// apart along 22 chromosomes (or, with onechromosome, 10 apart along
+// one), 64 data columns each with an error column, and its copy.
 struct heavy {
-  std::vector<double> values;
-  std::vector<double> errors;
   table tab;
+  int copyfd = -1;
+  textout nowhere;
 
-  // Hands the smoothing the values as it asks for them.
-  bool read(long j, band* b) {
-    const int ncols = tab.lay.nLR;
-    std::copy_n(&values[j * ncols], ncols, bandvalues(*b, j));
-    std::copy_n(&errors[j * ncols], ncols, banderrors(*b, j));
-    return true;
-  }
   void write(const chunkdone& c, const band&) {
     benchmark::DoNotOptimize(c.LRout);
   }
@@ -107,43 +107,63 @@ struct heavy {
 static heavy* heavytable(bool onechromosome) {
   static heavy h[2];
   heavy& t = h[onechromosome];
-  if (t.tab.nrows > 0)
+  if (t.copyfd >= 0)
     return &t;
   constexpr long n = 50000;
   constexpr int ncols = 64;
   std::mt19937_64 gen(3);
   std::normal_distribution<double> noise(0.0, 0.25);
   const long per = onechromosome ? n : (n + 21) / 22;
-  t.tab.pos = allocate<std::int32_t>(n);
-  for (long r = 0; r < n; ++r)
-    t.tab.pos[r] =
-        static_cast<std::int32_t>((r % per) * (onechromosome ? 10 : 1000));
-  for (long r = 0; r < n * ncols; ++r) {
-    t.values.push_back(noise(gen));
-    t.errors.push_back(0.05 + static_cast<double>(gen() % 600) / 1e4);
-  }
-  t.tab.lay.errindex = allocate<int>(ncols);
+  std::string text = "id\tchr\tpos\tx";
   for (int k = 0; k < ncols; ++k)
-    t.tab.lay.errindex[k] = k;
-  const long nblocks = (n + blockrows - 1) / blockrows;
-  t.tab.blocks = allocate<blockfacts>(nblocks);
-  std::fill_n(t.tab.blocks.get(), nblocks, blockfacts{blockrows, 2});
-  t.tab.header = true;
-  t.tab.nrows = n;
-  t.tab.lay.nLR = ncols;
-  t.tab.lay.nerr = ncols;
+    text += "\tS\tS_error";
+  text += "\n";
+  char field[64];
+  for (long r = 0; r < n; ++r) {
+    std::snprintf(field, sizeof field, "r\t%ld\t%ld\tx", r / per,
+                  (r % per) * (onechromosome ? 10 : 1000));
+    text += field;
+    for (int k = 0; k < ncols; ++k) {
+      std::snprintf(field, sizeof field, "\t%.4f\t%.4f", noise(gen),
+                    0.05 + static_cast<double>(gen() % 600) / 1e4);
+      text += field;
+    }
+    text += "\n";
+  }
+  char inname[] = "/tmp/microbench.XXXXXX";
+  char copyname[] = "/tmp/microbench.XXXXXX";
+  auto in = std::make_unique<input>();
+  in->fd = mkstemp(inname);
+  t.copyfd = mkstemp(copyname);
+  unlink(inname);
+  unlink(copyname);
+  if (write(in->fd, text.data(), text.size()) !=
+      static_cast<ssize_t>(text.size()))
+    std::abort();
+  lseek(in->fd, 0, SEEK_SET);
+  auto copy = std::make_unique<textout>();
+  textoutopen(copy.get(), t.copyfd);
+  textoutopen(&t.nowhere, open("/dev/null", O_WRONLY));
+  const diag dg{"microbench", &t.nowhere};
+  outwatch watch;
+  if (readtable(dg, options(), in.get(), copy.get(), &t.tab, &watch) < 0)
+    std::abort();
+  textflush(copy.get());
   return &t;
 }
 
-// Smooths the heavy table as pass 2 does, its values already parsed.
+// Reads the heavy table's copy back and smooths it as pass 2 does.
 static void smoothheavy(heavy* t, const options& opt) {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  const diag dg{"microbench", &t->nowhere};
+  writer wr;
   smoothing sm;
   long widest;
-  if (smoothingstart(&sm, t->tab, opt, cores > 0 ? cores : 1, widestunit(),
-                     nullptr, &widest) != shortage::none)
+  if (!writerstart(&wr, dg, opt, t->tab.lay, &t->nowhere, t->tab.longest) ||
+      smoothingstart(&sm, t->tab, opt, cores > 0 ? cores : 1, widestunit(),
+                     nullptr, t->copyfd, wr, &widest) != shortage::none ||
+      drive(&sm, t) < 0)
     std::abort();
-  drive(&sm, t);
 }
 
 // Each window shape on the heavy table, winsize 250000: some 500 to 1500

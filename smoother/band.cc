@@ -1,69 +1,125 @@
 #include "smoother/band.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <limits>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "smoother/lines.h"
 
 bool bandreserve(band* b, const plan& pl, const table& tab, long* widest) {
-  // The most rows and text kept at once: while chunk w is written, from
-  // the lowest row a window still takes, or from w's first row for the
-  // text, up to the rows chunk w + ahead needs.
+  // The most rows and lines kept at once: while chunk w is written, from
+  // the lowest row a window still takes, or from w's first line for the
+  // text, up to the end of the chunks that w + ahead needs.
   long rows = 1;
-  std::size_t textbytes = 0;
-  std::size_t bytes = 0;  // of the blocks [from, upto)
-  long from = 0;
+  long rooms = 1;
+  std::size_t held = 0;     // the rooms of the chunks [w, upto)
+  std::size_t largest = 0;  // one chunk's room
+  std::size_t text = 0;
   long upto = 0;
   *widest = 0;
   for (long w = 0; w < pl.nchunks; ++w) {
-    const long need = rowsneeded(pl, w);
-    for (; upto * blockrows < need; ++upto)
-      bytes += tab.blocks[upto].bytes;
-    for (; from * blockrows < w * pl.chunkrows; ++from)
-      bytes -= tab.blocks[from].bytes;
-    if (need - pl.reachfrom[w] > rows) {
-      rows = need - pl.reachfrom[w];
+    const long need = chunksneeded(pl, w);
+    for (; upto < need; ++upto) {
+      std::size_t size;
+      chunkat(pl, tab, upto, &size);
+      held += size + 1;
+      largest = std::max(largest, size + 1);
+    }
+    const long loaded = std::min(tab.nrows, need * pl.chunkrows);
+    if (loaded - pl.reachfrom[w] > rows) {
+      rows = loaded - pl.reachfrom[w];
       *widest = w * pl.chunkrows;
     }
-    textbytes = std::max(textbytes, bytes);
+    rooms = std::max(rooms, need - w);
+    text = std::max(text, held);
+    std::size_t size;
+    chunkat(pl, tab, w, &size);
+    held -= size + 1;
   }
-  // Room for the longest line with a byte after its text, and to go round
-  // the ring's end, which may leave the end's bytes unused.
-  b->longest = tab.longest + 1;
-  textbytes += 2 * (b->longest + 1);
+  // A room that does not fit before the ring's end leaves those bytes
+  // unused; one more room's worth covers them.
+  text += largest + 1;
   const layout& lay = tab.lay;
   b->nslots = rows;
   b->ncols = lay.nLR;
   b->nerr = lay.nerr;
-  b->cap = textbytes;
+  b->cap = text;
+  b->nrooms = rooms;
   const auto slots = static_cast<std::size_t>(rows);
   return slots < SIZE_MAX / 2 / static_cast<std::size_t>(lay.nLR + 1) &&
          (b->values = allocate<double>(slots * lay.nLR)) &&
          (b->errors = allocate<double>(slots * lay.nerr)) &&
-         (b->bytes = allocate<char>(textbytes)) &&
-         (b->spans = allocate<textspan>(slots));
+         (b->spans = allocate<textspan>(slots)) &&
+         (b->bytes = allocate<char>(text)) &&
+         (b->rooms = allocate<textspan>(static_cast<std::size_t>(rooms)));
 }
 
-char* bandroom(band* b) {
-  if (b->kept == 0)
-    b->head = b->tail = 0;
-  // Kept bytes lie in [tail, head) with the ring free around them, or,
-  // once the head has gone round, in [tail, cap) and [0, head) with the
-  // ring free between; an equal head and tail would be ambiguous, so the
-  // head never catches up with the tail. The band's size leaves room for
-  // a line of the longest.
-  if (b->head >= b->tail && b->longest > b->cap - b->head)
-    b->head = 0;
-  return b->bytes.get() + b->head;
+void bandadmit(band* b, std::size_t size) {
+  // A room has a byte to spare, for the tab after a last line without a
+  // line end. Rooms lie in order round the ring; the plan leaves room
+  // for each.
+  ++size;
+  std::size_t at = 0;
+  if (b->held > 0) {
+    const textspan& oldest = b->rooms[b->oldest % b->nrooms];
+    const textspan& newest = b->rooms[(b->oldest + b->held - 1) % b->nrooms];
+    const std::size_t head = newest.start + newest.size;
+    at = head >= oldest.start && size > b->cap - head ? 0 : head;
+  }
+  b->rooms[(b->oldest + b->held) % b->nrooms] = {at, size};
+  ++b->held;
 }
 
-void bandkeep(band* b, long j, std::size_t size) {
-  b->spans[j % b->nslots] = {b->head, size};
-  b->head += size;
-  ++b->kept;
+void bandrelease(band* b) {
+  ++b->oldest;
+  --b->held;
 }
 
-void banddrop(band* b, long count, long next) {
-  b->kept -= count;
-  if (b->kept > 0)
-    b->tail = b->spans[next % b->nslots].start;
+// Reads size bytes at at of fd into to, through short reads. False when
+// they cannot all be read.
+static bool readat(int fd, char* to, std::size_t size, std::uint64_t at) {
+  while (size > 0) {
+    const ssize_t got = pread(fd, to, size, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    to += got;
+    size -= static_cast<std::size_t>(got);
+    at += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+bool bandload(band* b, const copysource& src, long c, long first, long end,
+              std::uint64_t at) {
+  const textspan& room = b->rooms[c % b->nrooms];
+  char* lines = b->bytes.get() + room.start;
+  const std::size_t size = room.size - 1;
+  if (!readat(src.fd, lines, size, at))
+    return false;
+  const char* stop = lines + size;
+  char* from = lines;
+  for (long j = first; j < end; ++j) {
+    // The copy writes each line end as CR LF, and only the table's last
+    // line may have none. The byte before the line's end, CR or LF,
+    // becomes the tab after its text.
+    auto* lf = static_cast<char*>(
+        std::memchr(from, '\n', static_cast<std::size_t>(stop - from)));
+    if (!lf && j + 1 < src.nrows)
+      return false;
+    char* textend = lf ? lf : lines + size;
+    if (lf && textend > from && textend[-1] == '\r')
+      --textend;
+    *textend = '\t';
+    const std::string_view text(from, static_cast<std::size_t>(textend - from));
+    b->spans[j % b->nslots] = {static_cast<std::size_t>(from - b->bytes.get()),
+                               text.size() + 1};
+    readvalues(*src.lay, src.missing, text, bandvalues(*b, j),
+               banderrors(*b, j));
+    from = lf ? lf + 1 : lines + size;
+  }
+  return from == stop;
 }

@@ -1,17 +1,18 @@
 // Pass 2's band: what it keeps of the rows that windows still reach or
-// that are not yet written. Their values are in a ring of rows, their
-// text in a ring of bytes; both are sized from the plan before anything
-// is written, and never grow.
+// that are not yet written. Their values are in a ring of rows, their text
+// in a ring of bytes, a chunk's lines together; both are sized from the
+// plan before anything is written, and never grow.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "smoother/memory.h"
 #include "smoother/plan.h"
 #include "smoother/table.h"
 
-// Where a row's text lies in the text ring.
+// Where a row's text, or a chunk's lines, lie in the text ring.
 struct textspan {
   std::size_t start;
   std::size_t size;
@@ -25,15 +26,15 @@ struct band {
   int nerr = 0;
   owned<double> values;  // nslots rows of ncols
   owned<double> errors;  // nslots rows of nerr
-  // The text of the rows read and not yet written, oldest first: a line
-  // that does not fit before the ring's end goes to its start.
+  owned<textspan> spans;  // row j's text, with a tab after it
+  // The lines of the chunks read and not yet written, oldest first: a
+  // chunk that does not fit before the ring's end goes to its start.
   owned<char> bytes;
   std::size_t cap = 0;
-  std::size_t head = 0;  // where the next line goes
-  std::size_t tail = 0;  // where the oldest line kept starts
-  long kept = 0;
-  std::size_t longest = 0;  // room for a line: the longest kept, and a byte
-  owned<textspan> spans;    // row j's in spans[j % nslots]
+  owned<textspan> rooms;  // chunk c's lines in rooms[c % nrooms]
+  long nrooms = 0;
+  long oldest = 0;  // the chunks oldest to oldest + held have rooms
+  long held = 0;
 };
 
 // Takes the memory of the band that pl's windows need for tab's rows.
@@ -49,17 +50,29 @@ inline double* banderrors(const band& b, long j) {
   return b.errors.get() + (j % b.nslots) * b.nerr;
 }
 
-// Room for the text of the next row: b->longest bytes, where the row
-// after the newest one kept is to go.
-char* bandroom(band* b);
-
-// The next row, j, is the size bytes at bandroom(b).
-void bandkeep(band* b, long j, std::size_t size);
-
-// Gives up the text of the oldest count rows, which end before row next.
-void banddrop(band* b, long count, long next);
-
 inline std::string_view bandtext(const band& b, long j) {
   const textspan& span = b.spans[j % b.nslots];
   return {b.bytes.get() + span.start, span.size};
 }
+
+// Gives the chunk after the newest one with a room a room of its own, for
+// its lines of size bytes as the intermediate file holds them.
+void bandadmit(band* b, std::size_t size);
+
+// The oldest chunk with a room is written: its room is free.
+void bandrelease(band* b);
+
+// Where pass 2 reads its rows from: the intermediate file, and how to
+// read their values.
+struct copysource {
+  int fd = -1;
+  const layout* lay = nullptr;
+  bool missing = false;
+  long nrows = 0;  // the table's; the last one's line may have no end
+};
+
+// Reads chunk c's rows [first, end), whose lines lie at at in the copy,
+// into its room: each row's text, with a tab after it, and its values.
+// False when the copy does not give them back as pass 1 kept them.
+bool bandload(band* b, const copysource& src, long c, long first, long end,
+              std::uint64_t at);

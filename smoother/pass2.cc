@@ -1,5 +1,9 @@
 #include "smoother/pass2.h"
 
+#include <cerrno>
+
+#include <unistd.h>
+
 #include "smoother/lines.h"
 #include "smoother/smoothing.h"
 #include "smoother/tmpcopy.h"
@@ -7,41 +11,40 @@
 
 namespace {
 
-// The rows of the copy as the smoothing reads them, and the output they
-// are written to.
-struct copyrows {
+// The output: each chunk's printed lines, with the messages of their
+// fields that the header has no column for, and the rows the smoothing
+// left unprinted printed here.
+struct output {
   const diag* dg;
-  const options* opt;
   const table* tab;
-  textin* copy;
   textout* out;
   writer wr;
   long nomemoryat = -1;  // the row whose output line could not be had
 
-  // Reads row j's text into the band and its values into its slot. False
-  // when the copy does not give it back as pass 1 kept it.
-  bool read(long j, band* b) {
-    char* room = bandroom(b);
-    const long size = readlineto(copy, room, tab->longest);
-    if (size <= 0)
-      return false;
-    const std::string_view text = linetext({room, static_cast<std::size_t>(size)});
-    room[text.size()] = '\t';  // the band leaves room for it
-    bandkeep(b, j, text.size() + 1);
-    readvalues(tab->lay, opt->missing == 1, text, bandvalues(*b, j),
-               banderrors(*b, j));
-    return true;
-  }
-
-  void write(const chunkdone& c, band& b) {
-    for (long i = c.first; i < c.end && nomemoryat < 0; ++i) {
+  void write(const chunkdone& c, const band& b) {
+    const std::size_t* ends = c.ends;
+    // Without messages, and but for a terminal, the lines go out as one.
+    bool plain = !out->terminal;
+    const layout& lay = *wr.lay;
+    for (long r = 0; r < c.nprinted && plain; ++r)
+      plain = c.nfields[r] <= lay.firststray;
+    const long nprinted = c.nprinted;
+    if (plain && nprinted > 0) {
+      textwrite(out, c.printed, ends[nprinted - 1]);
+    } else {
+      for (long r = 0; r < nprinted; ++r) {
+        const std::size_t from = r > 0 ? ends[r - 1] : 0;
+        writeprinted(&wr, c.first + r, c.nfields[r],
+                     {c.printed + from, ends[r] - from});
+      }
+    }
+    for (long i = c.first + nprinted; i < c.end && nomemoryat < 0; ++i) {
       const std::string_view kept = bandtext(b, i);
       const long at = (i - c.first) * b.ncols;
       if (!writerow(&wr, i, kept.substr(0, kept.size() - 1), c.LRout + at,
                     c.dLRout + at))
         nomemoryat = i;
     }
-    banddrop(&b, c.end - c.first, c.end);
     if (dg->shown)
       progressat(dg->shown, 2, c.end, tab->nrows);
   }
@@ -56,14 +59,43 @@ static int nomemory(const diag& dg, std::string_view what, long lineno) {
   return -1;
 }
 
+// Reads the header back from the copy into header, with a tab after its
+// text, which is set to it. False when it cannot be read.
+static bool readheader(int copyfd, const table& tab, linebuf* header,
+                       std::string_view* text) {
+  const auto size = static_cast<std::size_t>(tab.headerbytes);
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = pread(copyfd, header->text.get() + got, size - got,
+                            static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    got += static_cast<std::size_t>(n);
+  }
+  // The copy ends the header with CR LF, unless it is the only line and
+  // had no line end.
+  std::size_t end = size;
+  if (end > 0 && header->text[end - 1] == '\n') {
+    --end;
+    if (end > 0 && header->text[end - 1] == '\r')
+      --end;
+  }
+  header->text[end] = '\t';
+  *text = {header->text.get(), end};
+  return true;
+}
+
 int writetable(const diag& dg, const options& opt, const table& tab,
-               textin* copy, textout* out, outwatch* watch) {
+               int copyfd, textout* out, outwatch* watch) {
   if (!tab.header)
     return 0;  // an empty input has no lines at all
-  copyrows rows{&dg, &opt, &tab, copy, out, {}, -1};
+  output rows{&dg, &tab, out, {}, -1};
   linebuf header;
+  // The header as the copy holds it: a CR before its line end.
   if (!writerstart(&rows.wr, dg, opt, tab.lay, out, tab.longest) ||
-      !linereserve(&header, tab.longest + 1))
+      !linereserve(&header, tab.longest + 2))
     return nomemory(dg, "line ", tab.longestline);
   // A table without data columns is copied, whatever the function.
   options smoothed = opt;
@@ -72,7 +104,7 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   smoothing sm;
   long widest;
   switch (smoothingstart(&sm, tab, smoothed, threadsfor(tab, smoothed),
-                         widestunit(), watch, &widest)) {
+                         widestunit(), watch, copyfd, rows.wr, &widest)) {
     case shortage::none:
       break;
     case shortage::window:
@@ -84,16 +116,15 @@ int writetable(const diag& dg, const options& opt, const table& tab,
       say(dg, {"Unable to allocate memory for the smoothed values"});
       return -1;
   }
-  if (readline(copy, &header, tab.longest) != lineread::line) {
+  std::string_view text;
+  if (!readheader(copyfd, tab, &header, &text)) {
     tmpreadfailed(dg);
     return -1;
   }
-  const std::string_view text = linetext(header);
-  header.text[text.size()] = '\t';  // room was taken for it
   // Output lines are numbered as the lines of the output, the header 1.
   if (!writeheader(&rows.wr, text))
     return nomemory(dg, "output line ", 1);
-  if (!drive(&sm, &rows)) {
+  if (drive(&sm, &rows) < 0) {
     tmpreadfailed(dg);
     return -1;
   }

@@ -6,13 +6,13 @@
 #include "smoother/table.h"
 #include "smoother/windows.h"
 
-// Pass 2 smooths and writes the rows a chunk at a time. While chunk w is
-// being written, chunks up to w + ahead may be smoothed, and the rows they
-// reach must be read.
+// Pass 2 reads, smooths and writes the rows a chunk at a time. While chunk
+// w is being written, chunks up to w + ahead may be smoothed, and the
+// chunks that hold the rows their windows reach must be read.
 struct plan {
   long chunkrows = 0;  // whole blocks, or all the rows of a shorter table
   long nchunks = 0;
-  int nthreads = 1;    // no more than there are chunks to smooth at once
+  int nthreads = 1;    // no more than there are chunks
   long ahead = 0;
   owned<long> reachfrom;  // per chunk c: the lowest row that any window of
                           // chunk c or a later one takes
@@ -29,6 +29,11 @@ inline rowset rowsof(const table& tab) {
 // nthreads threads. False when its memory cannot be had.
 bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl);
 
-// The rows to read while chunk w is the next to write: those that chunks
-// up to w + ahead take.
-long rowsneeded(const plan& pl, long w);
+// The chunks to read while chunk w is the next to write: all those that
+// hold a row which the windows of chunks up to w + ahead take.
+long chunksneeded(const plan& pl, long w);
+
+// Where chunk c's lines lie in the intermediate file, and how many bytes
+// they take there.
+std::uint64_t chunkat(const plan& pl, const table& tab, long c,
+                      std::size_t* size);

@@ -96,7 +96,7 @@ static bool addrow(table* tab, std::int32_t position, std::size_t size,
     return false;
   tab->pos[r] = position;
   if (r % blockrows == 0)
-    tab->blocks[b] = {0, lineno};
+    tab->blocks[b] = {0, lineno, tab->copybytes};
   tab->blocks[b].bytes += size;
   ++tab->nrows;
   return true;
@@ -319,5 +319,9 @@ int readtable(const diag& dg, const options& opt, input* in, textout* copy,
       tab->longestline = n + 2;
     }
     textwrite(copy, line.text.get(), line.size);
+    // The copy writes each line end as CR LF.
+    tab->copybytes += line.size + (line.text[line.size - 1] == '\n');
+    if (n < 0)
+      tab->headerbytes = tab->copybytes;
   }
 }

@@ -57,7 +57,7 @@ static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   }
   if (tmpreadback(dg, &rs->tf) < 0)
     return -1;
-  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out, &rs->watch);
+  return writetable(dg, opt, rs->tab, rs->tf.fd, &rs->out, &rs->watch);
 }
 
 // What the command line asks for. Returns the run's exit status.

@@ -2,31 +2,14 @@
 
 #include <algorithm>
 
-// True when chunk c may be smoothed now: its windows are in the band and
-// its result slot is free.
-static bool takeable(const scheduler* sc, long c) {
-  return c < sc->pl->nchunks &&
-         c <= sc->writing.load(std::memory_order_acquire) + sc->pl->ahead &&
-         sc->pl->readyat[c] <= sc->parsed.load(std::memory_order_acquire);
-}
-
-// Where chunk c's means are, a row of one per data column after another;
-// its errors follow them.
-static double* slotof(const scheduler* sc, long c, double** dLRout) {
-  const long cells = sc->pl->chunkrows * sc->bd->ncols;
-  double* LRout = sc->results.get() + c % sc->nslots * 2 * cells;
-  *dLRout = LRout + cells;
-  return LRout;
-}
-
-// Wakes the threads that wait for rows or a free slot.
+// Wakes the threads that wait for work.
 static void wake(scheduler* sc) {
   sc->moved.fetch_add(1, std::memory_order_release);
   sc->moved.notify_all();
 }
 
-// Stops the smoothing: no chunk is taken any more, and pass 2, if it
-// waits for one, goes on.
+// Stops the smoothing: no task is taken any more, and pass 2, if it waits
+// for a chunk, goes on.
 static void halt(scheduler* sc) {
   sc->stop.store(true, std::memory_order_relaxed);
   for (long s = 0; s < sc->nslots; ++s) {
@@ -47,48 +30,128 @@ static bool halted(scheduler* sc) {
   return true;
 }
 
-// Smooths chunk c a tile at a time and tells pass 2. Gives up between
-// tiles once the smoothing has stopped.
+// The rows of chunk c: [first, end).
+static long chunkrows(const scheduler* sc, long c, long* end) {
+  const long first = c * sc->pl->chunkrows;
+  *end = std::min(sc->ks->rows.n, first + sc->pl->chunkrows);
+  return first;
+}
+
+// Reads chunk c into its room, and tells the others how far the rows
+// read in order go. Stops the smoothing when the copy cannot be read.
+static void loadchunk(scheduler* sc, long c) {
+  long end;
+  const long first = chunkrows(sc, c, &end);
+  std::size_t size;
+  const std::uint64_t at = chunkat(*sc->pl, *sc->tab, c, &size);
+  if (!bandload(sc->bd, *sc->src, c, first, end, at)) {
+    sc->failed.store(true, std::memory_order_relaxed);
+    halt(sc);
+    return;
+  }
+  sc->loaded[c % sc->bd->nrooms].store(c, std::memory_order_release);
+  // Chunks are read out of order: the first to see that the chunks up to
+  // one more are read moves the count on.
+  long upto = sc->readupto.load(std::memory_order_acquire);
+  while (upto < sc->admitted.load(std::memory_order_acquire) &&
+         sc->loaded[upto % sc->bd->nrooms].load(std::memory_order_acquire) ==
+             upto) {
+    if (sc->readupto.compare_exchange_weak(upto, upto + 1,
+                                           std::memory_order_acq_rel))
+      ++upto;
+  }
+  wake(sc);
+}
+
+// Where slot s's means are, a row of one per data column after another;
+// its errors follow them.
+static double* resultsof(const scheduler* sc, long s, double** dLRout) {
+  const long cells = sc->pl->chunkrows * sc->bd->ncols;
+  double* LRout = sc->results.get() + s * 2 * cells;
+  *dLRout = LRout + cells;
+  return LRout;
+}
+
+// Smooths chunk c a tile at a time, prints its rows and tells pass 2.
+// Gives up between tiles once the smoothing has stopped.
 static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   const kernelsetup& ks = *sc->ks;
-  const long i0 = c * sc->pl->chunkrows;
-  const long end = std::min(ks.rows.n, i0 + sc->pl->chunkrows);
+  long end;
+  const long i0 = chunkrows(sc, c, &end);
+  const long slot = c % sc->nslots;
   double* dLRout;
-  double* LRout = slotof(sc, c, &dLRout);
+  double* LRout = resultsof(sc, slot, &dLRout);
   windowwalk walk = walkwindows(ks.rows, ks.sh.reach, i0);
+  const band& b = *sc->bd;
   for (long i = i0; i < end; i += tilerows) {
     if (halted(sc))
       return;
-    const long at = (i - i0) * sc->bd->ncols;
+    const long at = (i - i0) * b.ncols;
     const int count = static_cast<int>(std::min<long>(tilerows, end - i));
     if (ks.sh.info->smooths)
-      smoothtile(ks, *sc->bd, &walk, s, i, count, LRout + at, dLRout + at);
+      smoothtile(ks, b, &walk, s, i, count, LRout + at, dLRout + at);
     else
-      copytile(ks, *sc->bd, i, count, LRout + at, dLRout + at);
+      copytile(ks, b, i, count, LRout + at, dLRout + at);
   }
-  std::atomic<long>& done = sc->done[c % sc->nslots];
+  // The rows printed here; a row whose values need more room than the
+  // usual is left to pass 2, with those after it.
+  char* const start = sc->printed.get() + slot * sc->printcap;
+  char* const stop = start + sc->printcap;
+  std::size_t* ends = sc->ends.get() + slot * sc->pl->chunkrows;
+  long* nfields = sc->nfields.get() + slot * sc->pl->chunkrows;
+  char* at = start;
+  long r = i0;
+  for (; r < end && at; ++r) {
+    const std::string_view text = bandtext(b, r);
+    const long cell = (r - i0) * b.ncols;
+    at = printrow(*sc->wr, r, text.substr(0, text.size() - 1), LRout + cell,
+                  dLRout + cell, at, stop, &nfields[r - i0]);
+    if (at)
+      ends[r - i0] = static_cast<std::size_t>(at - start);
+  }
+  sc->nprinted[slot] = at ? r - i0 : r - i0 - 1;
+  std::atomic<long>& done = sc->done[slot];
   done.store(c, std::memory_order_release);
   done.notify_all();
 }
 
-// Takes the next chunk if it may be smoothed now, and smooths it. False
-// when it may not.
+// True when chunk c may be smoothed now: the rows its windows take are
+// read and its slot is free.
+static bool smoothable(const scheduler* sc, long c) {
+  const plan& pl = *sc->pl;
+  return c < pl.nchunks &&
+         c < sc->writing.load(std::memory_order_acquire) + sc->nslots &&
+         pl.readyat[c] <=
+             sc->readupto.load(std::memory_order_acquire) * pl.chunkrows;
+}
+
+// Takes a task if there is one now, and does it: the next chunk to
+// smooth, or else the next to read. False when there is none.
 static bool taketurn(scheduler* sc, tilescratch* s) {
   long c = sc->next.load(std::memory_order_relaxed);
-  if (!takeable(sc, c))
-    return false;
-  if (sc->next.compare_exchange_strong(c, c + 1))
-    smoothchunk(sc, c, s);
-  return true;
+  if (smoothable(sc, c)) {
+    if (sc->next.compare_exchange_strong(c, c + 1))
+      smoothchunk(sc, c, s);
+    return true;
+  }
+  long l = sc->nextload.load(std::memory_order_relaxed);
+  if (l < sc->admitted.load(std::memory_order_acquire)) {
+    if (sc->nextload.compare_exchange_strong(l, l + 1))
+      loadchunk(sc, l);
+    return true;
+  }
+  return false;
 }
 
 static void* work(void* arg) {
   const worker* wk = static_cast<const worker*>(arg);
   scheduler* sc = wk->sc;
+  const long nchunks = sc->pl->nchunks;
   for (;;) {
     const unsigned seen = sc->moved.load(std::memory_order_acquire);
     if (sc->stop.load(std::memory_order_relaxed) ||
-        sc->next.load(std::memory_order_relaxed) >= sc->pl->nchunks)
+        (sc->next.load(std::memory_order_relaxed) >= nchunks &&
+         sc->nextload.load(std::memory_order_relaxed) >= nchunks))
       return nullptr;
     if (!taketurn(sc, wk->s))
       sc->moved.wait(seen, std::memory_order_acquire);
@@ -96,36 +159,56 @@ static void* work(void* arg) {
 }
 
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
-                const band& b) {
+                band* b, const copysource& src, const table& tab,
+                const writer& wr) {
   sc->pl = &pl;
   sc->ks = &ks;
-  sc->bd = &b;
+  sc->bd = b;
+  sc->src = &src;
+  sc->tab = &tab;
+  sc->wr = &wr;
   // No more slots than chunks: a table of a few rows takes one.
   sc->nslots = std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
   const auto slots = static_cast<std::size_t>(sc->nslots);
+  const auto rows = static_cast<std::size_t>(pl.chunkrows);
+  // The most a chunk's lines take, printed with values of the usual size.
+  std::size_t largest = 0;
+  for (long c = 0; c < pl.nchunks; ++c) {
+    std::size_t size;
+    chunkat(pl, tab, c, &size);
+    largest = std::max(largest, size);
+  }
+  sc->printcap = printroom(wr, pl.chunkrows, largest);
   const int nthreads = pl.nthreads;
   const auto threads = static_cast<std::size_t>(nthreads);
-  const auto chunkcells = static_cast<std::size_t>(pl.chunkrows) *
-                          static_cast<std::size_t>(b.ncols);
-  if (!(sc->results = allocate<double>(slots * 2 * chunkcells)) ||
+  if (sc->printcap > SIZE_MAX / 2 / slots ||
+      !(sc->results = allocate<double>(slots * 2 * rows *
+                                       static_cast<std::size_t>(b->ncols))) ||
+      !(sc->printed = allocate<char>(slots * sc->printcap)) ||
+      !(sc->ends = allocate<std::size_t>(slots * rows)) ||
+      !(sc->nfields = allocate<long>(slots * rows)) ||
+      !(sc->nprinted = allocate<long>(slots)) ||
       !(sc->done = allocate<std::atomic<long>>(slots)) ||
+      !(sc->loaded = allocate<std::atomic<long>>(
+            static_cast<std::size_t>(b->nrooms))) ||
       !(sc->rooms = allocate<tileroom>(threads)) ||
       !(sc->workers = allocate<worker>(threads)) ||
       !(sc->threads = allocate<pthread_t>(threads)))
     return false;
   for (std::size_t s = 0; s < slots; ++s)
     sc->done[s].store(-1, std::memory_order_relaxed);
+  for (long r = 0; r < b->nrooms; ++r)
+    sc->loaded[r].store(-1, std::memory_order_relaxed);
   // A copy sums nothing.
-  if (!ks.sh.info->smooths)
-    return true;
-  if (!(sc->rooms[0] = newtilescratch(ks, b)))
+  const bool sums = ks.sh.info->smooths;
+  if (sums && !(sc->rooms[0] = newtilescratch(ks, *b)))
     return false;
   // Small stacks: a thread holds only a tile's local sums on its own.
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 1 << 20);
   for (int t = 1; t < nthreads; ++t) {
-    if (!(sc->rooms[t] = newtilescratch(ks, b)))
+    if (sums && !(sc->rooms[t] = newtilescratch(ks, *b)))
       break;
     sc->workers[t] = {sc, sc->rooms[t].get()};
     if (pthread_create(&sc->threads[sc->nthreads], &attr, work,
@@ -137,23 +220,19 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   return true;
 }
 
-long schedwants(scheduler* sc) {
-  const long writing = sc->writing.load(std::memory_order_relaxed);
-  if (writing >= sc->pl->nchunks || halted(sc))
-    return -1;
-  const long parsed = sc->parsed.load(std::memory_order_relaxed);
-  return parsed < rowsneeded(*sc->pl, writing) ? parsed : -1;
-}
-
-void schedread(scheduler* sc) {
-  const plan& pl = *sc->pl;
-  const long parsed = sc->parsed.load(std::memory_order_relaxed) + 1;
-  sc->parsed.store(parsed, std::memory_order_release);
-  // The threads hear of each chunk as soon as its windows are all read.
-  if (sc->ready == pl.nchunks || parsed < pl.readyat[sc->ready])
+// Gives rooms to the chunks that the windows of the chunks up to the next
+// to write plus the plan's reach ahead need.
+static void admit(scheduler* sc) {
+  const long need = chunksneeded(*sc->pl, sc->writing.load(std::memory_order_relaxed));
+  long admitted = sc->admitted.load(std::memory_order_relaxed);
+  if (admitted >= need)
     return;
-  while (sc->ready < pl.nchunks && pl.readyat[sc->ready] <= parsed)
-    ++sc->ready;
+  for (; admitted < need; ++admitted) {
+    std::size_t size;
+    chunkat(*sc->pl, *sc->tab, admitted, &size);
+    bandadmit(sc->bd, size);
+  }
+  sc->admitted.store(admitted, std::memory_order_release);
   wake(sc);
 }
 
@@ -161,7 +240,9 @@ bool schednext(scheduler* sc, chunkdone* out) {
   const long c = sc->writing.load(std::memory_order_relaxed);
   if (c >= sc->pl->nchunks)
     return false;
-  std::atomic<long>& done = sc->done[c % sc->nslots];
+  admit(sc);
+  const long slot = c % sc->nslots;
+  std::atomic<long>& done = sc->done[slot];
   for (;;) {
     if (halted(sc))
       return false;
@@ -172,14 +253,18 @@ bool schednext(scheduler* sc, chunkdone* out) {
       done.wait(finished, std::memory_order_acquire);
   }
   double* dLRout;
-  out->LRout = slotof(sc, c, &dLRout);
+  out->LRout = resultsof(sc, slot, &dLRout);
   out->dLRout = dLRout;
-  out->first = c * sc->pl->chunkrows;
-  out->end = std::min(sc->ks->rows.n, out->first + sc->pl->chunkrows);
+  out->first = chunkrows(sc, c, &out->end);
+  out->printed = sc->printed.get() + slot * sc->printcap;
+  out->ends = sc->ends.get() + slot * sc->pl->chunkrows;
+  out->nfields = sc->nfields.get() + slot * sc->pl->chunkrows;
+  out->nprinted = sc->nprinted[slot];
   return true;
 }
 
 void schedwritten(scheduler* sc) {
+  bandrelease(sc->bd);
   sc->writing.fetch_add(1, std::memory_order_release);
   wake(sc);
 }

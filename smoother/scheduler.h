@@ -1,7 +1,9 @@
-// The chunk scheduler: the rows are smoothed a chunk at a time, in order,
-// as soon as every window of the chunk is in the band, by threads on the
-// other cores and by pass 2 itself whenever the chunk it must write next
-// is not yet done.
+// The chunk scheduler: pass 2 reads, smooths and prints the rows a chunk
+// at a time, on every core. A chunk is read (its lines from the
+// intermediate file into the band, and their values) once it has a room
+// in the band; smoothed and printed once every window of its rows is
+// read; and written, in order, by pass 2 itself, which takes a turn at the
+// other tasks rather than wait.
 #pragma once
 
 #include <pthread.h>
@@ -12,6 +14,7 @@
 #include "smoother/kernel.h"
 #include "smoother/memory.h"
 #include "smoother/plan.h"
+#include "smoother/writer.h"
 
 struct scheduler;
 
@@ -22,21 +25,35 @@ struct worker {
 };
 
 // A smoothing under way: what the threads and pass 2 share. Pass 2 alone
-// reads rows and writes chunks; the counters tell the threads how far it
-// has got.
+// gives chunks their rooms and writes them; the counters tell the threads
+// how far it has got.
 struct scheduler {
   const plan* pl = nullptr;
   const kernelsetup* ks = nullptr;
-  const band* bd = nullptr;
-  long nslots = 0;  // chunks smoothed and not yet written, at the most
-  owned<double> results;  // nslots chunks of means, then errors
-  owned<std::atomic<long>> done;  // per result slot: its chunk once done
-  std::atomic<long> parsed{0};    // rows read into the band
+  band* bd = nullptr;
+  const copysource* src = nullptr;
+  const table* tab = nullptr;
+  const writer* wr = nullptr;
+  // The chunks smoothed and not yet written, at most nslots of them: each
+  // one's means, then its errors; its printed lines, where each ends, and
+  // their field counts; and how many of its rows were printed.
+  long nslots = 0;
+  owned<double> results;
+  owned<char> printed;
+  std::size_t printcap = 0;
+  owned<std::size_t> ends;
+  owned<long> nfields;
+  owned<long> nprinted;
+  owned<std::atomic<long>> done;    // per slot: its chunk once printed
+  owned<std::atomic<long>> loaded;  // per band room: its chunk once read
+  std::atomic<long> admitted{0};  // chunks with a room, which may be read
+  std::atomic<long> nextload{0};  // the next chunk to read
+  std::atomic<long> readupto{0};  // the chunks read, every one before this
+  std::atomic<long> next{0};      // the next chunk to smooth
   std::atomic<long> writing{0};   // the chunk pass 2 writes next
-  std::atomic<long> next{0};      // the next chunk to take
-  std::atomic<bool> stop{false};  // no chunk is to be taken any more
-  std::atomic<unsigned> moved{0};  // bumped as parsed or writing move
-  long ready = 0;  // the first chunk whose windows are not all read
+  std::atomic<bool> stop{false};  // no task is to be taken any more
+  std::atomic<bool> failed{false};  // the copy could not be read back
+  std::atomic<unsigned> moved{0};   // bumped as work becomes possible
   owned<tileroom> rooms;  // each thread's, the caller's first
   owned<worker> workers;
   owned<pthread_t> threads;
@@ -44,36 +61,39 @@ struct scheduler {
   ~scheduler();
 };
 
-// Takes the results and each thread's room, then starts pl.nthreads - 1
-// threads (fewer where a thread's room cannot be had), which smooth b's
-// rows as ks says in the chunks of pl. False when the results or the
-// caller's room cannot be had.
+// Takes the slots and each thread's room, then starts pl.nthreads - 1
+// threads (fewer where a thread's room cannot be had), which read tab's
+// rows from src into b and smooth and print them as ks and wr say, in the
+// chunks of pl. False when the slots or the caller's room cannot be had.
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
-                const band& b);
+                band* b, const copysource& src, const table& tab,
+                const writer& wr);
 
-// The row to read into the band now; -1 when the next chunk can be waited
-// for, or the smoothing has stopped.
-long schedwants(scheduler* sc);
-
-// The row that schedwants asked for is in the band.
-void schedread(scheduler* sc);
-
-// A chunk that is smoothed: its rows [first, end), and their means and
-// errors, a row of one per data column after another.
+// A chunk that is smoothed and printed: its rows [first, end), their
+// means and errors (a row of one per data column after another), and the
+// lines of its first nprinted rows, line r ending at ends[r - first] in
+// printed, with nfields[r - first] fields.
 struct chunkdone {
   long first;
   long end;
   const double* LRout;
   const double* dLRout;
+  const char* printed;
+  const std::size_t* ends;
+  const long* nfields;
+  long nprinted;
 };
 
-// Waits until the next chunk to write is smoothed, smoothing chunks itself
-// rather than wait. False when every chunk has been written, or the
-// smoothing has stopped.
+// Gives rooms to the chunks that may be read now, then waits until the
+// next chunk to write is printed, taking turns at the other tasks rather
+// than wait. False when every chunk has been written, or the smoothing has
+// stopped (then failed tells whether the copy could not be read back).
 bool schednext(scheduler* sc, chunkdone* c);
 
-// The chunk schednext gave is written: its room may be used again.
+// The chunk schednext gave is written: its slot and room may be used
+// again.
 void schedwritten(scheduler* sc);
 
-// Stops and joins the threads; a chunk under way ends after its tile.
+// Stops and joins the threads; a task under way ends at its next row or
+// tile.
 void schedend(scheduler* sc);

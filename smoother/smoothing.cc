@@ -18,9 +18,7 @@ static int usablecores() {
 }
 
 int threadsfor(const table& tab, const options& opt) {
-  // A copy is no work for a thread of its own.
-  if (!findshape(opt.smoothfunc)->smooths ||
-      tab.nrows * tab.lay.nLR < minthreadcells)
+  if (tab.nrows * tab.lay.nLR < minthreadcells)
     return 1;
   // A run given its share of a machine by a scheduler is told how many.
   return opt.threads > 0 ? opt.threads : usablecores();
@@ -28,7 +26,7 @@ int threadsfor(const table& tab, const options& opt) {
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
                         int nthreads, vectorunit unit, outwatch* watch,
-                        long* widest) {
+                        int copyfd, const writer& wr, long* widest) {
   const shape sh = shapeof(opt);
   const layout& lay = tab.lay;
   sm->ks = {sh,
@@ -44,7 +42,8 @@ shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
   if (!makeplan(tab, sh, nthreads, &sm->pl) ||
       !bandreserve(&sm->bd, sm->pl, tab, widest))
     return shortage::window;
-  if (!schedstart(&sm->sc, sm->pl, sm->ks, sm->bd))
+  sm->src = {copyfd, &lay, opt.missing == 1, tab.nrows};
+  if (!schedstart(&sm->sc, sm->pl, sm->ks, &sm->bd, sm->src, tab, wr))
     return shortage::results;
   return shortage::none;
 }

@@ -2,20 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "smoother/input.h"
+#include "smoother/reader.h"
 #include "smoother/windows.h"
 
 namespace {
 
 std::mt19937_64 gen(42);
 
-// The rows of a smoothing's chunk, where a series edge falls on a chunk's.
-constexpr long chunkrows256 = 8 * blockrows;
 
 int below(int limit) { return static_cast<int>(gen() % limit); }
 
@@ -82,8 +89,10 @@ columns randomcolumns(long n, int ncols, int gaps, int drops,
   // Series of about serieslength rows, if any: their edges fall inside
   // chunks, at chunks' edges and at the band's.
   for (long r = 0, s = 0; r < n; ++r) {
+    // A chunk is whole blocks: edges at blocks' edges fall at chunks'.
     if (serieslength > 0 && r > 0 &&
-        (r % chunkrows256 == 0 || gen() % serieslength == 0))
+        ((r % blockrows == 0 && below(3) == 0) ||
+         gen() % serieslength == 0))
       ++s;
     t.series.push_back(s);
   }
@@ -108,49 +117,49 @@ columns randomcolumns(long n, int ncols, int gaps, int drops,
   return t;
 }
 
-// A table whose layout and positions are t's, for the smoothing to plan.
-table tableof(const columns& t) {
-  const auto n = static_cast<long>(t.pos.size());
-  const int ncols = static_cast<int>(t.LR.size());
-  table tab;
-  tab.header = true;
-  tab.nrows = n;
-  tab.pos = allocate<std::int32_t>(t.pos.size());
-  std::copy(t.pos.begin(), t.pos.end(), tab.pos.get());
-  const long nblocks = (n + blockrows - 1) / blockrows;
-  tab.blocks = allocate<blockfacts>(static_cast<std::size_t>(nblocks));
-  std::fill_n(tab.blocks.get(), nblocks, blockfacts{blockrows, 2});
-  tab.starts = allocate<long>(t.series.size());
-  for (long r = 0; r < n; ++r)
-    if (r == 0 || t.series[r] != t.series[r - 1])
-      tab.starts[tab.nstarts++] = r;
-  if (t.series.back() == 0)
-    tab.nstarts = 0;  // one series: windows as without any
-  tab.lay.nLR = ncols;
-  tab.lay.errindex = allocate<int>(t.dLR.size());
-  for (int k = 0; k < ncols; ++k)
-    tab.lay.errindex[k] = t.dLR[k].empty() ? -1 : tab.lay.nerr++;
-  return tab;
+// t as an input table: field 1 its series, each value printed with the
+// 17 digits that read back to its bits, and a missing one as NA.
+std::string textof(const columns& t) {
+  std::string text = "id\tchr\tpos\tx";
+  for (std::size_t k = 0; k < t.LR.size(); ++k)
+    text += t.dLR[k].empty() ? "\tA" : "\tA\tA_error";
+  text += "\n";
+  char field[40];
+  for (std::size_t r = 0; r < t.pos.size(); ++r) {
+    std::snprintf(field, sizeof field, "r\t%ld\t%d\tx", t.series[r],
+                  t.pos[r]);
+    text += field;
+    for (std::size_t k = 0; k < t.LR.size(); ++k) {
+      const double v = t.LR[k][r];
+      if (v != v)
+        std::snprintf(field, sizeof field, "\tNA");
+      else
+        std::snprintf(field, sizeof field, "\t%.17g", v);
+      text += field;
+      // A missing value's error is missing too, whatever it reads.
+      if (!t.dLR[k].empty())
+        std::snprintf(field, sizeof field, "\t%.17g",
+                      v == v ? t.dLR[k][r] : 1.0);
+      if (!t.dLR[k].empty())
+        text += field;
+    }
+    text += "\n";
+  }
+  return text;
 }
 
-// Hands the smoothing t's values as it asks for them, and keeps each
-// column's means and errors as it gives them.
-struct valuerows {
-  const columns& t;
-  const options& opt;
-  const layout& lay;
-  std::vector<std::vector<double>> got;
+// A file of its own, gone once closed.
+int scratchfile() {
+  char name[] = "/tmp/smoothing_test.XXXXXX";
+  const int fd = mkstemp(name);
+  unlink(name);
+  return fd;
+}
 
-  bool read(long j, band* b) {
-    for (std::size_t k = 0; k < t.LR.size(); ++k) {
-      const double v = t.LR[k][j];
-      bandvalues(*b, j)[k] = v;
-      if (const int e = lay.errindex[k]; e >= 0)
-        // A missing value's error is missing too.
-        banderrors(*b, j)[e] = v == v ? t.dLR[k][j] : v;
-    }
-    return true;
-  }
+// Keeps each column's means and errors as the smoothing gives them.
+struct valuerows {
+  const options& opt;
+  std::vector<std::vector<double>> got;
 
   void write(const chunkdone& c, const band& b) {
     for (long i = c.first; i < c.end; ++i)
@@ -164,22 +173,58 @@ struct valuerows {
   bool gone() const { return false; }
 };
 
-// Smooths t through the band and the chunks as pass 2 does, reading each
-// row when the smoothing asks for it, and returns each column's means and
-// errors.
+// t as pass 1 leaves it: its table and the copy of its lines.
+struct prepared {
+  table tab;
+  int copyfd;
+  int nowhere;
+  std::unique_ptr<textout> err;
+
+  prepared(const options& opt, const columns& t)
+      : copyfd(scratchfile()),
+        nowhere(open("/dev/null", O_WRONLY)),
+        err(std::make_unique<textout>()) {
+    const std::string text = textof(t);
+    auto in = std::make_unique<input>();
+    in->fd = scratchfile();
+    EXPECT_EQ(write(in->fd, text.data(), text.size()),
+              static_cast<ssize_t>(text.size()));
+    lseek(in->fd, 0, SEEK_SET);
+    auto copy = std::make_unique<textout>();
+    textoutopen(copy.get(), copyfd);
+    textoutopen(err.get(), nowhere);
+    outwatch watch;
+    EXPECT_EQ(readtable({"test", err.get()}, opt, in.get(), copy.get(), &tab,
+                        &watch),
+              0);
+    textflush(copy.get());
+    close(in->fd);
+  }
+  ~prepared() {
+    close(copyfd);
+    close(nowhere);
+  }
+};
+
+// Smooths the table as a run does, the smoothing reading the copy back a
+// chunk at a time, and returns each column's means and errors.
 std::vector<std::vector<double>> smoothbychunks(const options& opt,
-                                                const columns& t,
+                                                const prepared& p,
                                                 int nthreads,
                                                 vectorunit unit) {
-  const table tab = tableof(t);
-  valuerows rows{t, opt, tab.lay,
-                 std::vector<std::vector<double>>(
-                     2 * t.LR.size(), std::vector<double>(t.pos.size(), 7.0))};
+  writer wr;
+  const diag dg{"test", p.err.get()};
+  EXPECT_TRUE(writerstart(&wr, dg, opt, p.tab.lay, p.err.get(),
+                          p.tab.longest));
+  valuerows rows{opt, std::vector<std::vector<double>>(
+                          2 * p.tab.lay.nLR,
+                          std::vector<double>(p.tab.nrows, 7.0))};
   smoothing sm;
   long widest;
-  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, nullptr, &widest),
+  EXPECT_EQ(smoothingstart(&sm, p.tab, opt, nthreads, unit, nullptr,
+                           p.copyfd, wr, &widest),
             shortage::none);
-  EXPECT_TRUE(drive(&sm, &rows));
+  EXPECT_EQ(drive(&sm, &rows), 0);
   return rows.got;
 }
 
@@ -216,14 +261,16 @@ TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
         opt.outopt = outopt;
         opt.winsize = winsize;
         opt.missing = gaps > 0 || round % 2;
+        opt.series = round % 4 == 3;
         // Now and then a stddev whose square is infinite, which a missing
         // row must not turn into not-a-number.
         opt.stddev = (below(2) ? -1.0 : 1.0) *
                      (round % 3 == 1 ? 1e200 : below(1000) / 999.0);
         const auto want = plainevaluation(opt, t);
+        const prepared p(opt, t);
         for (int nthreads : {1, 2, 7})
           for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
-            const auto got = smoothbychunks(opt, t, nthreads,
+            const auto got = smoothbychunks(opt, p, nthreads,
                                             static_cast<vectorunit>(unit));
             for (int c = 0; c < 2 * ncols; ++c)
               ASSERT_TRUE(samebits(want[c], got[c]))
@@ -246,8 +293,9 @@ TEST(Smoothing, WideWindowsRoundTheRing) {
     opt.winsize = f == 1 ? 60000 : 15000;  // some 300 rows either way
     opt.missing = 1;
     const auto want = plainevaluation(opt, t);
+    const prepared p(opt, t);
     for (int nthreads : {1, 2}) {
-      const auto got = smoothbychunks(opt, t, nthreads, widestunit());
+      const auto got = smoothbychunks(opt, p, nthreads, widestunit());
       for (std::size_t c = 0; c < want.size(); ++c)
         ASSERT_TRUE(samebits(want[c], got[c]))
             << "function " << f << " threads " << nthreads << " output " << c;
@@ -268,9 +316,10 @@ TEST(Smoothing, SeriesStopTheWindows) {
     opt.missing = 1;
     opt.series = 1;
     const auto want = plainevaluation(opt, t);
+    const prepared p(opt, t);
     for (int nthreads : {1, 2, 7})
       for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
-        const auto got = smoothbychunks(opt, t, nthreads,
+        const auto got = smoothbychunks(opt, p, nthreads,
                                         static_cast<vectorunit>(unit));
         for (std::size_t c = 0; c < want.size(); ++c)
           ASSERT_TRUE(samebits(want[c], got[c]))

@@ -50,6 +50,7 @@ constexpr long blockrows = 32;
 struct blockfacts {
   std::size_t bytes;  // the text of its lines, each with one byte for its end
   long firstline;     // input line number of its first row (the header is 1)
+  std::uint64_t at;   // where its first line starts in the intermediate file
 };
 
 // The table as pass 1 leaves it.
@@ -63,6 +64,10 @@ struct table {
   std::size_t blockcap = 0;
   std::size_t longest = 0;  // the longest kept line, with its line end
   long longestline = 0;     // its input line number
+  // The intermediate file's bytes, each line end a CR LF; the header's
+  // are the first.
+  std::uint64_t copybytes = 0;
+  std::uint64_t headerbytes = 0;
   // With -series, the first row of each series, in order: no window
   // reaches across one. Without, there are none.
   owned<long> starts;

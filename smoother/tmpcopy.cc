@@ -13,16 +13,28 @@ static int cantopen(const diag& dg) {
   return -1;
 }
 
-// The signals that end a run early; if one comes during pass 1, the run's
-// own named file is removed, and the name keeps what it held. A signal
-// handler can be handed nothing, so the name it removes is the one state
-// of the run kept at file scope. The run ignores SIGPIPE and SIGXFSZ
+// The signals that end a run early: every one whose default action ends
+// the process and that a handler can catch. If one comes during pass 1,
+// the run's own named file is removed, and the name keeps what it held. A
+// signal handler can be handed nothing, so the name it removes is the one
+// state of the run kept at file scope. The run ignores SIGPIPE and SIGXFSZ
 // itself, so that a write they would stop fails with its message
 // instead; an ignored signal stays ignored.
-static const int endsignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT,
-                                 SIGUSR1, SIGUSR2,   SIGALRM, SIGVTALRM,
-                                 SIGPROF, SIGXCPU,   SIGXFSZ};
-static_assert(sizeof endsignals / sizeof endsignals[0] == nendsignals);
+static bool endsrun(int sig) {
+  switch (sig) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+      return false;
+  }
+  return true;
+}
 static volatile sig_atomic_t removeonsignal = 0;
 static char removename[64];
 
@@ -35,11 +47,14 @@ static void removeandend(int sig) {
 
 static void catchendsignals(tmpcopy* tf) {
   tf->caught = true;
-  for (int s = 0; s < nendsignals; ++s) {
-    sigaction(endsignals[s], nullptr, &tf->before[s]);
+  for (int sig = 1; sig < nsignals; ++sig) {
+    // Signals kept for the threads library cannot be had.
+    tf->held[sig] = endsrun(sig) &&
+                    sigaction(sig, nullptr, &tf->before[sig]) == 0 &&
+                    tf->before[sig].sa_handler != SIG_IGN;
     // A signal the caller ignores (nohup) stays ignored.
-    if (tf->before[s].sa_handler != SIG_IGN)
-      signal(endsignals[s], removeandend);
+    if (tf->held[sig])
+      signal(sig, removeandend);
   }
 }
 
@@ -49,8 +64,9 @@ static void catchendsignals(tmpcopy* tf) {
 static void holdendsignals(sigset_t* old) {
   sigset_t ends;
   sigemptyset(&ends);
-  for (int sig : endsignals)
-    sigaddset(&ends, sig);
+  for (int sig = 1; sig < nsignals; ++sig)
+    if (endsrun(sig))
+      sigaddset(&ends, sig);
   sigprocmask(SIG_BLOCK, &ends, old);
 }
 
@@ -59,8 +75,9 @@ static void restoreendsignals(tmpcopy* tf) {
   if (!tf->caught)
     return;
   tf->caught = false;
-  for (int s = 0; s < nendsignals; ++s)
-    sigaction(endsignals[s], &tf->before[s], nullptr);
+  for (int sig = 1; sig < nsignals; ++sig)
+    if (tf->held[sig])
+      sigaction(sig, &tf->before[sig], nullptr);
 }
 
 // Keeps the file's descriptor above the standard streams: with one of them
@@ -188,7 +205,6 @@ int tmpreadback(const diag& dg, tmpcopy* tf) {
     say(dg, {"Can't open ", tmpname, " for reading"});
     return -1;
   }
-  textinopen(&tf->in, tf->fd);
   return 0;
 }
 

@@ -16,8 +16,8 @@
 
 constexpr const char* tmpname = "./quorveltmp.txt";
 
-// The signals whose default action ends a run and that a run can catch.
-constexpr int nendsignals = 11;
+// The signals are numbered below this.
+constexpr int nsignals = NSIG;
 
 struct tmpcopy {
   int fd = -1;
@@ -25,9 +25,9 @@ struct tmpcopy {
   char ownname[64] = {};
   unsigned long mix = 0;  // the last fresh name's seed
   bool caught = false;    // the end signals are caught, as before says
-  struct sigaction before[nendsignals];
+  struct sigaction before[nsignals];
+  bool held[nsignals];     // the run's handler has taken this signal
   textout out;  // pass 1 writes here
-  textin in;    // pass 2 reads here
 };
 
 // Creates the run's own file, unless the name is a directory, the directory
@@ -40,7 +40,7 @@ int tmpcreate(const diag& dg, tmpcopy* tf);
 // a run that has already stopped with a message sets none and gets 0.
 int tmpputinplace(const diag& dg, tmpcopy* tf, bool report);
 
-// Sets tf->in up to read the file back from its start. Returns 0, or -1
+// Makes sure the file can be read back from its start. Returns 0, or -1
 // after writing the message.
 int tmpreadback(const diag& dg, tmpcopy* tf);
 

@@ -5,10 +5,14 @@
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
 
-// Room taken ahead for the fields inserted after a data column: two
-// values of up to 15 digits before the point, and their tabs. A line whose
-// values need more grows its room.
-constexpr std::size_t usualinserted = 2 * 24;
+// Room taken ahead for a printed value and its tab: up to 15 digits
+// before the point. A value that needs more is printed with more room.
+constexpr std::size_t usualvalue = 16;
+
+// The values printed after each data column.
+static std::size_t valuespercolumn(const writer& wr) {
+  return wr.opt->outopt == 2 ? 2 : 1;
+}
 
 bool writerstart(writer* wr, const diag& dg, const options& opt,
                  const layout& lay, textout* out, std::size_t longest) {
@@ -18,32 +22,17 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->out = out;
   const auto ncols = static_cast<std::size_t>(lay.nLR);
   // The header inserts each name twice: three times the line in all.
-  return longest < SIZE_MAX / 8 && ncols < SIZE_MAX / 8 / usualinserted &&
+  return longest < SIZE_MAX / 8 && ncols < SIZE_MAX / 8 / usualvalue / 2 &&
          (wr->names = allocate<std::string_view>(ncols)) &&
-         growto(&wr->line, &wr->cap,
-                3 * (longest + 1) + ncols * usualinserted, 0);
+         growto(&wr->line, &wr->cap, 3 * (longest + 1) + printroom(*wr, 1, 0),
+                0);
 }
 
-// The most that the fields inserted after one data column take: in a data
-// line two printed values with their tabs; in the header its name twice,
-// with the endings and the function's number.
-static std::size_t insertedroom(const writer& wr, long r, int k) {
-  if (r >= 0)
-    return 2 * (maxformatted + 1);
-  return 2 * wr.names[k].size() + 40;
-}
-
-// Makes room for need more bytes after at in the output line, which may
-// move; at is kept in step. False when the memory cannot be had.
-static bool room(writer* wr, char** at, std::size_t need) {
-  const auto used = static_cast<std::size_t>(*at - wr->line.get());
-  if (need <= wr->cap - used)
-    return true;
-  if (need > SIZE_MAX / 4 - used ||
-      !growto(&wr->line, &wr->cap, used + need, used))
-    return false;
-  *at = wr->line.get() + used;
-  return true;
+std::size_t printroom(const writer& wr, long rows, std::size_t bytes) {
+  const auto values = static_cast<std::size_t>(wr.lay->nLR) *
+                      valuespercolumn(wr);
+  return bytes + static_cast<std::size_t>(rows) * values * usualvalue +
+         2 * (maxformatted + 1);
 }
 
 static char* put(char* at, std::string_view text) {
@@ -51,23 +40,29 @@ static char* put(char* at, std::string_view text) {
   return at + text.size();
 }
 
-static char* putvalue(char* at, double v) {
+// Prints v and its tab at at, before end. Null when it may not fit.
+static char* putvalue(char* at, char* end, double v) {
+  if (end - at < maxformatted + 1)
+    return nullptr;
   at = formatvalue(v, at);
   *at++ = '\t';
   return at;
 }
 
 // Puts the fields inserted after data column k: its new names in the
-// header (r = -1), its smoothed value and error in data line r.
+// header (r = -1), its smoothed value and error in data line r. Null when
+// they may not fit before end.
 static char* insertfields(const writer& wr, int k, long r,
                           const double* LRout, const double* dLRout,
-                          char* at) {
+                          char* at, char* end) {
   const options& opt = *wr.opt;
   if (r >= 0) {
-    at = putvalue(at, LRout[k]);
-    return opt.outopt == 2 ? putvalue(at, dLRout[k]) : at;
+    at = putvalue(at, end, LRout[k]);
+    return opt.outopt == 2 && at ? putvalue(at, end, dLRout[k]) : at;
   }
   const std::string_view name = wr.names[k];
+  if (static_cast<std::size_t>(end - at) < 2 * name.size() + 40)
+    return nullptr;
   at = put(at, name);
   if (opt.outopt == 0)
     return put(at, "-plotline\t");
@@ -78,55 +73,86 @@ static char* insertfields(const writer& wr, int k, long r,
   return at;
 }
 
-// Builds and writes output line r from the kept line's fields. The line's
-// own text is copied in spans that end where fields are inserted or left
-// out, rather than field by field. The header's data fields name their
-// columns for the fields inserted after them.
-static bool writeline(writer* wr, long r, std::string_view text,
-                      const double* LRout, const double* dLRout) {
-  const layout& lay = *wr->lay;
-  char* at = wr->line.get();
+// Copies text to at, before end. Null when it does not fit.
+static char* putspan(char* at, char* end, std::string_view text) {
+  if (static_cast<std::size_t>(end - at) < text.size())
+    return nullptr;
+  return put(at, text);
+}
+
+// Prints output line r from the kept line's fields. The line's own text is
+// copied in spans that end where fields are inserted or left out, rather
+// than field by field.
+char* printrow(const writer& wr, long r, std::string_view text,
+               const double* LRout, const double* dLRout, char* at,
+               char* end, long* nfields) {
+  const layout& lay = *wr.lay;
   const char* span = text.data();  // kept text not yet copied
   fieldwalk walk = walkfields(text);
   std::string_view field;
-  for (long i = 0; nextfield(&walk, &field); ++i) {
+  long i = 0;
+  for (; nextfield(&walk, &field) && at; ++i) {
     if (i < 4)
       continue;
     const fieldrole role = roleof(lay, i);
     const char* after = field.data() + field.size() + 1;
-    const std::string_view copied(span, field.data());
     if (role.kind == fieldkind::stray) {
-      if (!room(wr, &at, copied.size()))
-        return false;
-      at = put(at, copied);
+      at = putspan(at, end, std::string_view(span, field.data()));
       span = after;
-      say(wr->dg, {"Output counting error line ", decimal(r), " array ",
-                   decimal(role.col)});
-    } else if (r < 0 && role.kind == fieldkind::data) {
-      wr->names[role.col] = field;
     }
-    if (role.insert) {
-      const std::string_view kept(span, after);
-      if (!room(wr, &at, kept.size() + insertedroom(*wr, r, role.col)))
-        return false;
-      at = put(at, kept);
+    if (role.insert && at) {
+      at = putspan(at, end, std::string_view(span, after));
       span = after;
-      at = insertfields(*wr, role.col, r, LRout, dLRout, at);
+      at = at ? insertfields(wr, role.col, r, LRout, dLRout, at, end) : at;
     }
   }
+  *nfields = i;
   // The last field with the tab after it, which becomes the line end.
-  const std::string_view last(span, text.data() + text.size() + 1);
-  if (!room(wr, &at, last.size()))
-    return false;
-  at = put(at, last);
-  at[-1] = '\n';
+  if (at)
+    at = putspan(at, end, std::string_view(span, text.data() + text.size() + 1));
+  if (at)
+    at[-1] = '\n';
+  return at;
+}
+
+void writeprinted(writer* wr, long r, long nfields, std::string_view line) {
+  for (long i = 4; i < nfields; ++i) {
+    const fieldrole role = roleof(*wr->lay, i);
+    if (role.kind == fieldkind::stray)
+      say(wr->dg, {"Output counting error line ", decimal(r), " array ",
+                   decimal(role.col)});
+  }
   // Each output line is one call of its own.
-  textwrite(wr->out, wr->line.get(), static_cast<std::size_t>(at - wr->line.get()));
+  textwrite(wr->out, line.data(), line.size());
   textendcall(wr->out);
-  return true;
+}
+
+// Prints line r into the writer's own line, growing it as its values
+// need, and writes it. False when the memory cannot be had.
+static bool writeline(writer* wr, long r, std::string_view text,
+                      const double* LRout, const double* dLRout) {
+  for (;;) {
+    long nfields;
+    char* end = printrow(*wr, r, text, LRout, dLRout, wr->line.get(),
+                         wr->line.get() + wr->cap, &nfields);
+    if (end) {
+      writeprinted(wr, r, nfields,
+                   {wr->line.get(), static_cast<std::size_t>(end - wr->line.get())});
+      return true;
+    }
+    if (wr->cap > SIZE_MAX / 4 || !growto(&wr->line, &wr->cap, 2 * wr->cap, 0))
+      return false;
+  }
 }
 
 bool writeheader(writer* wr, std::string_view text) {
+  // The header's data fields name their columns for the fields inserted
+  // after them.
+  fieldwalk walk = walkfields(text);
+  std::string_view field;
+  for (long i = 0; nextfield(&walk, &field); ++i)
+    if (i >= 4 && roleof(*wr->lay, i).kind == fieldkind::data)
+      wr->names[roleof(*wr->lay, i).col] = field;
   return writeline(wr, -1, text, nullptr, nullptr);
 }
 

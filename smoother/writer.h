@@ -16,7 +16,7 @@ struct writer {
   const layout* lay = nullptr;
   diag dg;
   textout* out = nullptr;
-  owned<char> line;  // the output line being built
+  owned<char> line;  // an output line built here
   std::size_t cap = 0;
   owned<std::string_view> names;  // each data column's header name
 };
@@ -32,8 +32,25 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
 // when there is no memory for the output line.
 bool writeheader(writer* wr, std::string_view text);
 
-// Writes data line r likewise, with each data column k's smoothed value
-// LRout[k] and, with outopt 2, its error dLRout[k]. False when there is
-// no memory for the output line.
+// Writes data line r, whose text is followed by a tab, with each data
+// column k's smoothed value LRout[k] and, with outopt 2, its error
+// dLRout[k], after the message for each field the header has no column
+// for. False when there is no memory for the output line.
 bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
               const double* dLRout);
+
+// The room that printing rows of bytes of text in all, and nvalues values
+// each, takes when the values are of the usual sizes.
+std::size_t printroom(const writer& wr, long rows, std::size_t bytes);
+
+// Prints output line r of data line text (followed by a tab) into [at,
+// end), as writerow would write it, without its messages, and sets
+// *nfields to the line's field count. Returns the line's end, or null
+// when it does not fit. Any thread may print, once the header is written.
+char* printrow(const writer& wr, long r, std::string_view text,
+               const double* LRout, const double* dLRout, char* at,
+               char* end, long* nfields);
+
+// Writes the line that printrow printed, of data line r with nfields
+// fields, after the message for each field the header has no column for.
+void writeprinted(writer* wr, long r, long nfields, std::string_view line);
