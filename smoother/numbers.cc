@@ -90,6 +90,7 @@ struct decimalspan {
   std::uint64_t mantissa = 0;      // all digits, when there are few enough
   long ndigits = 0;
   long power = 0;                  // the exponent less the fraction digits
+  bool dexponent = false;          // the exponent's letter is d or D
   const char* end = nullptr;       // past the last character taken
 };
 
@@ -134,6 +135,7 @@ static decimalspan scandecimal(const char* p, const char* end) {
       if (expnegative)
         exponent = -exponent;
       s.end = q;
+      s.dexponent = *p == 'd' || *p == 'D';
     }
   }
   s.power = exponent - fracdigits;
@@ -194,13 +196,13 @@ static bool readplain(std::string_view text, double* value) {
   return true;
 }
 
-double readnumber(std::string_view text, bool* whole) {
-  double plain;
-  if (readplain(text, &plain)) {
-    if (whole)
-      *whole = true;
-    return plain;
-  }
+// Converts the number scanned from text, as readnumber says. Where both
+// its digits and its power of ten are exact doubles, one multiplication or
+// division rounds correctly. Other spans go to std::from_chars as they
+// stand, when fromchars is set and its grammar agrees with ours (an e
+// exponent or none, and a value in range); the rest through convertlong.
+static double readscanned(std::string_view text, bool* whole,
+                          bool fromchars) {
   const char* end = text.data() + text.size();
   decimalspan s = scandecimal(text.data(), end);
   if (whole)
@@ -208,15 +210,31 @@ double readnumber(std::string_view text, bool* whole) {
   if (s.ndigits == 0)
     return 0.0;
   double value;
+  std::from_chars_result r{nullptr, std::errc::invalid_argument};
   if (s.ndigits <= 15 && s.power >= -22 && s.power <= 22) {
-    // Both the mantissa and the power of ten are exact doubles, so a single
-    // multiplication or division rounds correctly.
     double m = static_cast<double>(s.mantissa);
     value = s.power < 0 ? m / exactpowers[-s.power] : m * exactpowers[s.power];
-  } else {
+  } else if (!(fromchars && !s.dexponent &&
+               (r = std::from_chars(s.first, s.end, value)).ec ==
+                   std::errc() &&
+               r.ptr == s.end)) {
     value = convertlong(s);
   }
   return s.negative ? -value : value;
+}
+
+double readnumber(std::string_view text, bool* whole) {
+  double plain;
+  if (readplain(text, &plain)) {
+    if (whole)
+      *whole = true;
+    return plain;
+  }
+  return readscanned(text, whole, true);
+}
+
+double readnumberplain(std::string_view text, bool* whole) {
+  return readscanned(text, whole, false);
 }
 
 bool hasdigits(std::string_view text) {
@@ -323,20 +341,46 @@ static const char digitpairs[] =
     "6061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Prints a count of hundred-thousandths below 1e11 in fixed point.
+// n times 2^32 / 10^4, rounded up: for n below 1000000 its top word is
+// n / 10^4, and the word below it the rest as a fraction, from which each
+// multiplication by 100 lifts the next two decimal digits. So digits are
+// taken without a division. (The unit tests check every n.)
+static std::uint64_t tenthousandths(std::uint32_t n) {
+  return static_cast<std::uint64_t>(n) * 429497u;
+}
+
+// The next two digits of y, as tenthousandths began it.
+static std::uint64_t nextpair(std::uint64_t y, char* out) {
+  y = (y & 0xffffffffu) * 100u;
+  std::memcpy(out, digitpairs + 2 * (y >> 32), 2);
+  return y;
+}
+
+// Prints a count of hundred-thousandths below 1e11 in fixed point, its
+// digits taken by multiplications alone.
 static char* putunits(std::uint64_t units, char* out) {
-  auto whole = static_cast<std::uint32_t>(units / 100000);
-  auto decimals = static_cast<std::uint32_t>(units % 100000);
-  // Most values are below ten: one digit needs no conversion.
-  if (whole < 10)
+  const auto whole = static_cast<std::uint32_t>(units / 100000);
+  const auto decimals = static_cast<std::uint32_t>(units - whole * 100000ull);
+  // Most values are below ten: one digit, and no leading zeros to skip.
+  if (whole < 10) {
     *out++ = static_cast<char>('0' + whole);
-  else
-    out = std::to_chars(out, out + 24, whole).ptr;
+  } else {
+    char digits[6];
+    std::uint64_t y = tenthousandths(whole);
+    std::memcpy(digits, digitpairs + 2 * (y >> 32), 2);
+    nextpair(nextpair(y, digits + 2), digits + 4);
+    const int skip = whole < 100     ? 4
+                     : whole < 1000   ? 3
+                     : whole < 10000  ? 2
+                     : whole < 100000 ? 1
+                                      : 0;
+    std::memcpy(out, digits + skip, static_cast<std::size_t>(6 - skip));
+    out += 6 - skip;
+  }
+  const std::uint64_t y = tenthousandths(decimals);
   out[0] = '.';
-  out[1] = static_cast<char>('0' + decimals / 10000);
-  decimals %= 10000;
-  std::memcpy(out + 2, digitpairs + 2 * (decimals / 100), 2);
-  std::memcpy(out + 4, digitpairs + 2 * (decimals % 100), 2);
+  out[1] = static_cast<char>('0' + (y >> 32));
+  nextpair(nextpair(y, out + 2), out + 4);
   return out + 6;
 }
 
@@ -357,6 +401,14 @@ static char* formatrest(double v, char* out) {
     std::memcpy(out, "0.00000", 7);
     return out + 7;
   }
+  return formatexact(v, out);
+}
+
+char* formatvalueplain(double v, char* out) {
+  if (std::isnan(v) || std::isinf(v) || v == 0)
+    return formatrest(v, out);
+  *out = '-';
+  out += v < 0;
   return formatexact(v, out);
 }
 

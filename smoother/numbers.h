@@ -24,6 +24,11 @@ std::int32_t readint(std::string_view text, bool* whole = nullptr);
 // nothing else.
 double readnumber(std::string_view text, bool* whole = nullptr);
 
+// readnumber as the grammar reads it, without the fast paths: each number
+// scanned in full, the long ones converted from a copy of their digits.
+// The fast paths give its bits.
+double readnumberplain(std::string_view text, bool* whole = nullptr);
+
 // True when text begins with a number that readnumber takes digits for.
 bool hasdigits(std::string_view text);
 
@@ -46,3 +51,7 @@ constexpr int maxformatted = 320;
 // The rounding is decided on v's decimal form to 17 significant digits, a
 // tie going away from zero; not-a-number prints "nan", infinities "inf".
 char* formatvalue(double v, char* out);
+
+// formatvalue without its fast path: every value from its 17 significant
+// digits. The fast path prints its bytes.
+char* formatvalueplain(double v, char* out);

@@ -3,7 +3,9 @@
 // strtod; printf's 17 significant digits rounded by hand.
 #include "smoother/numbers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -69,4 +71,72 @@ TEST(FormatValue, RoundsTiesAwayFromZeroOnSeventeenDigits) {
     ASSERT_EQ(std::string(out, formatvalue(v, out)), reference(v))
         << std::hexfloat << v;
   }
+}
+
+// The fast paths of number reading (short plain fields whole, long spans
+// through std::from_chars as they stand) give the bits of the plain
+// reading, which scans every number in full and converts a copy of its
+// digits; so does the whole-field flag.
+TEST(ReadNumbers, FastPathsGiveThePlainBits) {
+  std::mt19937_64 gen(3);
+  const char* exps[] = {"", "e", "E", "d", "D", "e+", "e-", "D-"};
+  for (int i = 0; i < 300000; ++i) {
+    std::string text = gen() % 8 ? "" : " ";
+    text += "+-"[gen() % 2] + std::string(gen() % 3 ? 0 : 1, '\0');
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    if (gen() % 3 == 0)
+      text.clear();
+    const int digits = static_cast<int>(gen() % (gen() % 4 ? 17 : 60));
+    const int point = static_cast<int>(gen() % (digits + 2));
+    for (int d = 0; d < digits; ++d) {
+      if (d == point)
+        text += '.';
+      text += static_cast<char>('0' + (d < 3 && gen() % 3 == 0 ? 0
+                                                               : gen() % 10));
+    }
+    if (gen() % 3 == 0) {
+      text += exps[gen() % 8];
+      text += std::to_string(gen() % (gen() % 2 ? 30 : 700));
+    }
+    if (gen() % 10 == 0)
+      text += "x\t"[gen() % 2];
+    bool fastwhole, plainwhole;
+    const double fast = readnumber(text, &fastwhole);
+    const double plain = readnumberplain(text, &plainwhole);
+    ASSERT_EQ(std::memcmp(&fast, &plain, sizeof fast), 0) << text;
+    ASSERT_EQ(fastwhole, plainwhole) << text;
+  }
+}
+
+// The fast path of printing, which takes its digits by multiplications,
+// prints the bytes of the plain printing from 17 significant digits: every
+// whole part and every five decimals it can print, values of every size,
+// ties and values one step from them, both zeros, a negative value that
+// rounds to zero, huge ones, infinities and not-a-number.
+TEST(FormatValue, FastPathGivesThePlainBytes) {
+  char fast[maxformatted];
+  char plain[maxformatted];
+  auto same = [&](double v) {
+    const std::string want(plain, formatvalueplain(v, plain));
+    const std::string got(fast, formatvalue(v, fast));
+    return got == want;
+  };
+  for (int n = 0; n < 1000000; ++n)
+    ASSERT_TRUE(same(n + 0.3) && same(-(n + 0.7))) << n;
+  for (int d = 0; d < 100000; ++d)
+    ASSERT_TRUE(same((d + 0.3) / 1e5) && same(7 + (d + 0.7) / 1e5)) << d;
+  std::mt19937_64 gen(4);
+  for (int i = 0; i < 300000; ++i) {
+    double v = std::ldexp(static_cast<double>(gen() >> 11),
+                          static_cast<int>(gen() % 120) - 100);
+    if (i % 3 == 0)  // a tie of the sixth decimal, or a step from one
+      v = (static_cast<double>(gen() % 100000000000) + 0.5) / 1e5;
+    for (int s = static_cast<int>(gen() % 5) - 2; s != 0; s -= s > 0 ? 1 : -1)
+      v = std::nextafter(v, s > 0 ? HUGE_VAL : 0.0);
+    ASSERT_TRUE(same(gen() % 2 ? -v : v)) << std::hexfloat << v;
+  }
+  for (double v : {0.0, -0.0, -0.000004, 0.000005, -0.000005, 1e300, -1e300,
+                   HUGE_VAL, -HUGE_VAL, std::nan(""), 5e-324, 999999.999995,
+                   99999.999995, 1e11, 1e6})
+    ASSERT_TRUE(same(v)) << v;
 }

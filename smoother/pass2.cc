@@ -29,7 +29,9 @@ struct output {
     for (long r = 0; r < c.nprinted && plain; ++r)
       plain = c.nfields[r] <= lay.firststray;
     const long nprinted = c.nprinted;
-    if (plain && nprinted > 0) {
+    if (plain && nprinted > 0 && wr.printends) {
+      textwritetranslated(out, c.printed, ends[nprinted - 1]);
+    } else if (plain && nprinted > 0) {
       textwrite(out, c.printed, ends[nprinted - 1]);
     } else {
       for (long r = 0; r < nprinted; ++r) {
@@ -97,6 +99,9 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   if (!writerstart(&rows.wr, dg, opt, tab.lay, out, tab.longest) ||
       !linereserve(&header, tab.longest + 2))
     return nomemory(dg, "line ", tab.longestline);
+  // Where no one sees the output's blocks, the lines are printed as they
+  // go out and written as they stand.
+  rows.wr.printends = out->block > blocksize && !out->terminal;
   // A table without data columns is copied, whatever the function.
   options smoothed = opt;
   if (tab.lay.nLR == 0)

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "smoother/input.h"
@@ -20,6 +21,7 @@
 // heap, as their blocks would crowd a small stack.
 struct runstate {
   textout out;
+  owned<unsigned char> outblock;
   textout err;
   progress shown;
   outwatch watch;
@@ -79,6 +81,19 @@ static int dorequest(const diag& dg, request asked, std::string_view bad,
   return smoothtable(dg, opt, rs);
 }
 
+// The output's blocks, counted before the line ends become CR LF, where
+// no one can tell their size.
+constexpr std::size_t outputblock = 64 << 10;
+
+// True when fd is a regular file, and other is not the same file.
+static bool ownfile(int fd, int other) {
+  struct stat st;
+  struct stat otherst;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+         (fstat(other, &otherst) != 0 || otherst.st_dev != st.st_dev ||
+          otherst.st_ino != st.st_ino);
+}
+
 int quorvel(int argc, char** argv) {
   // A reader that goes away, or an output that reaches the file size
   // limit, shows as a failed write, which the run handles; the signals
@@ -103,6 +118,13 @@ int quorvel(int argc, char** argv) {
   }
   textoutopen(&rs->out, STDOUT_FILENO);
   textoutopen(&rs->err, STDERR_FILENO);
+  // Output to a file of its own goes out in large blocks, which take
+  // fewer writes. Where standard error is that same file, or a pipe or
+  // terminal may show when each block comes, the blocks keep their size,
+  // so that messages and rows interleave as they always have.
+  if (ownfile(STDOUT_FILENO, STDERR_FILENO) &&
+      (rs->outblock = allocate<unsigned char>(2 * outputblock)))
+    textoutblock(&rs->out, rs->outblock.get(), outputblock);
   outwatchopen(&rs->watch, STDOUT_FILENO);
   rs->out.crlf = rs->err.crlf = opt.crlf == 1;
   progressstart(&rs->shown, &rs->err, rs->out);

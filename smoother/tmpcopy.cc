@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The intermediate file's blocks, counted before the line ends become
+// CR LF.
+constexpr std::size_t copyblock = 64 << 10;
+
 static int cantopen(const diag& dg) {
   say(dg, {"Can't open ", tmpname, " for writing"});
   return -1;
@@ -159,6 +163,11 @@ int tmpcreate(const diag& dg, tmpcopy* tf) {
     return cantopen(dg);
   }
   textoutopen(&tf->out, tf->fd);
+  // The file is the run's own: no one sees how it is written, and large
+  // blocks take fewer writes. Without the memory, the stream's own block
+  // does.
+  if ((tf->block = allocate<unsigned char>(2 * copyblock)))
+    textoutblock(&tf->out, tf->block.get(), copyblock);
   return 0;
 }
 

@@ -11,6 +11,7 @@
 
 #include <csignal>
 
+#include "smoother/memory.h"
 #include "smoother/messages.h"
 #include "textio/textio.h"
 
@@ -28,6 +29,7 @@ struct tmpcopy {
   struct sigaction before[nsignals];
   bool held[nsignals];     // the run's handler has taken this signal
   textout out;  // pass 1 writes here
+  owned<unsigned char> block;  // its blocks, larger than a stream's
 };
 
 // Creates the run's own file, unless the name is a directory, the directory

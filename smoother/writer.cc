@@ -31,7 +31,8 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
 std::size_t printroom(const writer& wr, long rows, std::size_t bytes) {
   const auto values = static_cast<std::size_t>(wr.lay->nLR) *
                       valuespercolumn(wr);
-  return bytes + static_cast<std::size_t>(rows) * values * usualvalue +
+  // A CR a line, with the line ends that out writes.
+  return bytes + static_cast<std::size_t>(rows) * (values * usualvalue + 1) +
          2 * (maxformatted + 1);
 }
 
@@ -110,8 +111,15 @@ char* printrow(const writer& wr, long r, std::string_view text,
   // The last field with the tab after it, which becomes the line end.
   if (at)
     at = putspan(at, end, std::string_view(span, text.data() + text.size() + 1));
-  if (at)
-    at[-1] = '\n';
+  if (!at)
+    return at;
+  at[-1] = '\n';
+  if (wr.printends && wr.out->crlf) {
+    if (at == end)
+      return nullptr;
+    at[-1] = '\r';
+    *at++ = '\n';
+  }
   return at;
 }
 
@@ -123,8 +131,12 @@ void writeprinted(writer* wr, long r, long nfields, std::string_view line) {
                    decimal(role.col)});
   }
   // Each output line is one call of its own.
-  textwrite(wr->out, line.data(), line.size());
-  textendcall(wr->out);
+  if (wr->printends) {
+    textwritetranslated(wr->out, line.data(), line.size());
+  } else {
+    textwrite(wr->out, line.data(), line.size());
+    textendcall(wr->out);
+  }
 }
 
 // Prints line r into the writer's own line, growing it as its values

@@ -19,6 +19,9 @@ struct writer {
   owned<char> line;  // an output line built here
   std::size_t cap = 0;
   owned<std::string_view> names;  // each data column's header name
+  // Lines are printed with the line ends that out writes, and go out as
+  // they are: for an output where no one sees its blocks.
+  bool printends = false;
 };
 
 // Sets wr up to write to out, with room for output lines made from kept

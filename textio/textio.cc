@@ -168,6 +168,7 @@ long textfill(textin* in) {
 
 void textoutopen(textout* out, int fd) {
   *out = textout();
+  out->buf = out->ownbuf;
   out->fd = fd;
   out->terminal = isatty(fd) == 1;
 }
@@ -175,10 +176,12 @@ void textoutopen(textout* out, int fd) {
 // Writes every byte of the block, through short writes. A reader that has
 // gone away is told apart from other failures: that is how a pipeline
 // such as `| head` ends a writer, and it is not an error.
-void textflush(textout* out) {
+// Writes the n bytes at data to out's descriptor, through short writes,
+// unless a write has failed or the reader has gone.
+static void putall(textout* out, const unsigned char* data, std::size_t n) {
   std::size_t done = 0;
-  while (done < out->len && !out->failed && !out->gone) {
-    ssize_t put = write(out->fd, out->buf + done, out->len - done);
+  while (done < n && !out->failed && !out->gone) {
+    ssize_t put = write(out->fd, data + done, n - done);
     if (put < 0 && errno == EINTR)
       continue;
     // A descriptor left non-blocking takes the rest once it has room.
@@ -191,14 +194,23 @@ void textflush(textout* out) {
     else
       done += static_cast<std::size_t>(put);
   }
+}
+
+void textflush(textout* out) {
+  putall(out, out->buf, out->len);
   out->count = 0;
   out->len = 0;
+}
+
+void textwritetranslated(textout* out, const void* data, std::size_t n) {
+  textflush(out);
+  putall(out, static_cast<const unsigned char*>(data), n);
 }
 
 void textwrite(textout* out, const void* data, std::size_t n) {
   const auto* from = static_cast<const unsigned char*>(data);
   while (n > 0 && !out->failed && !out->gone) {
-    std::size_t take = blocksize - out->count;
+    std::size_t take = out->block - out->count;
     if (take > n)
       take = n;
     const unsigned char* stop = from + take;
@@ -223,9 +235,14 @@ void textwrite(textout* out, const void* data, std::size_t n) {
     }
     out->count += take;
     n -= take;
-    if (out->count == blocksize)
+    if (out->count == out->block)
       textflush(out);
   }
+}
+
+void textoutblock(textout* out, unsigned char* room, std::size_t block) {
+  out->buf = room;
+  out->block = block;
 }
 
 void textendcall(textout* out) {

@@ -33,9 +33,10 @@ struct textin {
   unsigned char buf[blocksize + 1];
 };
 
-// A stream being written. Up to blocksize bytes are collected (counted
-// before translation) and go out when the block is full and on textflush;
-// a terminal gets each call's bytes at textendcall. Once a write has
+// A stream being written. Up to a block of bytes (blocksize, or more for
+// a file whose blocks no one sees) is collected, counted before
+// translation, and goes out when the block is full and on textflush; a
+// terminal gets each call's bytes at textendcall. Once a write has
 // failed, or the reader has gone, nothing more is written.
 struct textout {
   int fd;
@@ -45,7 +46,9 @@ struct textout {
   bool gone = false;            // the reader went away (a broken pipe)
   std::size_t count = 0;        // bytes collected, before translation
   std::size_t len = 0;          // bytes in buf, after translation
-  unsigned char buf[2 * blocksize];
+  std::size_t block = blocksize;
+  unsigned char* buf = ownbuf;  // room for a block, each byte doubled
+  unsigned char ownbuf[2 * blocksize];
 };
 
 // Sets in up to read descriptor fd.
@@ -64,9 +67,18 @@ long textpeek(textin* in, const unsigned char** data);
 // Sets out up to write descriptor fd.
 void textoutopen(textout* out, int fd);
 
+// Collects out's bytes in blocks of block bytes, in room, which holds
+// twice as many; nothing may have been written yet.
+void textoutblock(textout* out, unsigned char* room, std::size_t block);
+
 // Appends n bytes to out, each LF as CR LF unless out->crlf is cleared;
 // full blocks are written.
 void textwrite(textout* out, const void* data, std::size_t n);
+
+// Writes n bytes whose line ends are already as out writes them, after
+// what out has collected. The bytes go out as they are, in one block: for
+// an output where no one sees its blocks.
+void textwritetranslated(textout* out, const void* data, std::size_t n);
 
 // Ends one call's output: a terminal is written to at once.
 void textendcall(textout* out);
