@@ -15,10 +15,6 @@
                            (1,004 fields, lines of about 8,300 characters)
   generate.py dense FILE   50,000 rows in one series, positions 10 apart,
                            64 data columns each with its error column
-
-tall-small, wide-small and dense-small are the same tables cut to what
-release 1.1.0 takes whole (40 series of 1,250 rows; 60 data columns;
-5,000 rows), for checking the bench's own plumbing.
 """
 import random
 import sys
@@ -31,9 +27,6 @@ KINDS = {
                  decimals=5),
     "dense": dict(rows=50000, series=1, step=10, columns=64, errors=True),
 }
-KINDS["tall-small"] = dict(KINDS["tall"], rows=50000)
-KINDS["wide-small"] = dict(KINDS["wide"], columns=60)
-KINDS["dense-small"] = dict(KINDS["dense"], rows=5000)
 
 
 def table_lines(rows, series, step, columns, errors, missing=0.0,

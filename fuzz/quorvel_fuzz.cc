@@ -121,9 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::vector<char*> argv;
   for (std::string& a : args)
     argv.push_back(a.data());
-  const std::string eol =
-      crlfof(static_cast<int>(argv.size()) - 1, argv.data() + 1) ? "\r\n"
-                                                                 : "\n";
+  options opt;
+  std::string_view bad;
+  readoptions(static_cast<int>(argv.size()) - 1, argv.data() + 1, &opt, &bad);
+  const std::string eol = opt.crlf == 1 ? "\r\n" : "\n";
   int status = runquorvel(args, input);
   std::string out = contents(names[1]);
   std::string err = contents(names[2]);

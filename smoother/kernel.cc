@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <new>
+#include <limits>
 
 #include "smoother/lanes.h"
 
@@ -36,23 +35,26 @@ struct tilescratch {
   // Each row's sums in every column: weighted values, and where values
   // are missing, weights and errors from stddev; and the error columns'
   // squared error terms.
+  owned<double> sums;
   double* S;
   double* Wk;
   double* Vk;
   double* V;
 };
 
-tilescratch* newtilescratch(const band& b) {
-  const std::size_t sums = tilerows * (3 * static_cast<std::size_t>(b.ncols) +
-                                       static_cast<std::size_t>(b.nerr));
-  void* block = std::malloc(sizeof(tilescratch) + sums * sizeof(double));
-  if (!block)
+void tilescratchfree::operator()(tilescratch* s) const { delete s; }
+
+tileroom newtilescratch(const band& b) {
+  const std::size_t cells = tilerows * static_cast<std::size_t>(b.ncols);
+  const std::size_t sums =
+      3 * cells + tilerows * static_cast<std::size_t>(b.nerr);
+  tileroom s(create<tilescratch>().release());
+  if (!s || !(s->sums = allocate<double>(sums)))
     return nullptr;
-  auto* s = new (block) tilescratch;
-  s->S = reinterpret_cast<double*>(s + 1);
-  s->Wk = s->S + tilerows * b.ncols;
-  s->Vk = s->Wk + tilerows * b.ncols;
-  s->V = s->Vk + tilerows * b.ncols;
+  s->S = s->sums.get();
+  s->Wk = s->S + cells;
+  s->Vk = s->Wk + cells;
+  s->V = s->Vk + cells;
   for (int r = 0; r < tilerows; ++r) {
     s->wrow[r] = s->w[r];
     s->sqrow[r] = s->sq[r];
@@ -140,7 +142,7 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
       const long j = backward ? b - t : a + t;
       const auto there = static_cast<std::uint32_t>(ks.pos[j]);
       const std::uint32_t d = backward ? here - there : there - here;
-      const double w = ks.sh.smoothfunc == 1
+      const double w = ks.sh.info->constantweight
                            ? 1.0
                            : cachedweight(&s->cache, ks.sh, d);
       s->w[r][j - seglo] = w;
@@ -231,6 +233,22 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
                        : ks.missing ? s->Vk[at + k]
                                     : s->Vs[r];
       dLRout[at + k] = std::sqrt(V) / W;
+    }
+  }
+}
+
+void copytile(const kernelsetup& ks, const band& b, long i0, int count,
+              double* LRout, double* dLRout) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int r = 0; r < count; ++r) {
+    const double* LR = bandvalues(b, i0 + r);
+    const double* dLR = banderrors(b, i0 + r);
+    const long at = static_cast<long>(r) * b.ncols;
+    for (int k = 0; k < b.ncols; ++k) {
+      LRout[at + k] = LR[k];
+      const int e = ks.errindex[k];
+      // A missing value's error is missing too.
+      dLRout[at + k] = e >= 0 ? dLR[e] : LR[k] != LR[k] ? nan : ks.stddev;
     }
   }
 }

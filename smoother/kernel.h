@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "smoother/band.h"
 #include "smoother/windows.h"
@@ -33,9 +34,13 @@ struct kernelsetup {
 
 // One thread's room for a tile: its weights and sums.
 struct tilescratch;
+struct tilescratchfree {
+  void operator()(tilescratch* s) const;
+};
+using tileroom = std::unique_ptr<tilescratch, tilescratchfree>;
 
 // A tile's room for columns of b. Null when the memory cannot be had.
-tilescratch* newtilescratch(const band& b);
+tileroom newtilescratch(const band& b);
 
 // Smooths the rows [i0, i0 + count) of b, count at most tilerows, whose
 // windows walk gives in turn: stores each one's mean in every column at
@@ -44,3 +49,9 @@ tilescratch* newtilescratch(const band& b);
 void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
                 tilescratch* s, long i0, int count, double* LRout,
                 double* dLRout);
+
+// Copies the rows [i0, i0 + count) of b, as smoothtile stores its means
+// and errors: each value, and its error from its error column, from
+// stddev, or not-a-number for a missing value.
+void copytile(const kernelsetup& ks, const band& b, long i0, int count,
+              double* LRout, double* dLRout);

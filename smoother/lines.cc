@@ -1,22 +1,26 @@
 #include "smoother/lines.h"
 
 #include <bit>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
+
+#include "smoother/numbers.h"
 
 bool linereserve(linebuf* line, std::size_t size) {
-  if (size <= line->cap)
-    return true;
   // Doubling keeps the copying to twice the longest line in all.
-  std::size_t cap = line->cap < 128 ? 256 : line->cap;
-  while (cap < size)
-    cap = cap > SIZE_MAX / 2 ? size : 2 * cap;
-  void* text = std::realloc(line->text, cap);
-  if (!text)
-    return false;
-  line->text = static_cast<char*>(text);
-  line->cap = cap;
-  return true;
+  return growto(&line->text, &line->cap, size, line->size);
+}
+
+// The bytes that in has ready (avail of them) up to and including the
+// first LF: sets *take to their count, and returns whether an LF ends them.
+static bool uptolf(const textin& in, long avail, std::size_t* take) {
+  const unsigned char* from = in.buf + in.start;
+  *take = static_cast<std::size_t>(avail);
+  const void* lf = std::memchr(from, '\n', *take);
+  if (lf)
+    *take = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) -
+                                     from) + 1;
+  return lf != nullptr;
 }
 
 lineread readline(textin* in, linebuf* line, std::size_t limit) {
@@ -27,16 +31,12 @@ lineread readline(textin* in, linebuf* line, std::size_t limit) {
       return lineread::failed;
     if (avail == 0)
       return line->size > 0 ? lineread::line : lineread::end;
-    const unsigned char* from = in->buf + in->start;
-    std::size_t take = static_cast<std::size_t>(avail);
-    const void* lf = std::memchr(from, '\n', take);
-    if (lf)
-      take = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) -
-                                      from) + 1;
+    std::size_t take;
+    const bool lf = uptolf(*in, avail, &take);
     if (take > limit - line->size ||
         !linereserve(line, line->size + take))
       return lineread::toolong;
-    std::memcpy(line->text + line->size, from, take);
+    std::memcpy(line->text.get() + line->size, in->buf + in->start, take);
     line->size += take;
     in->start += take;
     if (lf)
@@ -44,11 +44,34 @@ lineread readline(textin* in, linebuf* line, std::size_t limit) {
   }
 }
 
+long readlineto(textin* in, char* to, std::size_t room) {
+  std::size_t size = 0;
+  for (;;) {
+    long avail = textfill(in);
+    if (avail < 0)
+      return -1;
+    if (avail == 0)
+      return static_cast<long>(size);
+    std::size_t take;
+    const bool lf = uptolf(*in, avail, &take);
+    if (take > room - size)
+      return -1;
+    std::memcpy(to + size, in->buf + in->start, take);
+    size += take;
+    in->start += take;
+    if (lf)
+      return static_cast<long>(size);
+  }
+}
+
+std::string_view linetext(std::string_view line) {
+  if (!line.empty() && line.back() == '\n')
+    line.remove_suffix(1);
+  return line;
+}
+
 std::string_view linetext(const linebuf& line) {
-  std::size_t size = line.size;
-  if (size > 0 && line.text[size - 1] == '\n')
-    --size;
-  return {line.text, size};
+  return linetext(std::string_view(line.text.get(), line.size));
 }
 
 // Eight bytes of text as a word whose low byte is the first of them, on a
@@ -120,4 +143,29 @@ std::size_t counttabs(std::string_view text, std::size_t atmost) {
   for (; p < text.size() && count < atmost; ++p)
     count += text[p] == '\t';
   return count < atmost ? count : atmost;
+}
+
+void readvalues(const layout& lay, bool missing, std::string_view line,
+                double* values, double* errors) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int k = 0; k < lay.nLR; ++k)
+    values[k] = missing ? nan : 0.0;
+  for (int e = 0; e < lay.nerr; ++e)
+    errors[e] = 0.0;
+  fieldwalk walk = walkfields(line);
+  std::string_view field;
+  for (long i = 0; i < lay.firststray && nextfield(&walk, &field); ++i) {
+    if (i < 4)
+      continue;
+    const fieldrole& role = lay.role[i];
+    const double value = readnumber(field);
+    if (role.kind == fieldkind::error)
+      errors[lay.errindex[role.col]] = value;
+    else if (!missing || value != 0 || hasdigits(field))
+      values[role.col] = value;
+  }
+  // A missing value has no error either: the marker leaves both out.
+  for (int k = 0; missing && k < lay.nLR; ++k)
+    if (lay.errindex[k] >= 0 && values[k] != values[k])
+      errors[lay.errindex[k]] = nan;
 }

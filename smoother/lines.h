@@ -1,16 +1,19 @@
-// Whole lines and their fields, which both passes read the table with.
+// Whole lines, their fields, and the values of a data line: how both
+// passes read the table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "smoother/memory.h"
+#include "smoother/table.h"
 #include "textio/textio.h"
 
 // One line read whole. The block grows with the longest line met, up to
-// the reader's limit, and is never given back.
+// the reader's limit.
 struct linebuf {
-  char* text = nullptr;
+  owned<char> text;
   std::size_t size = 0;  // the line's bytes, its LF included when it has one
   std::size_t cap = 0;
 };
@@ -26,8 +29,15 @@ bool linereserve(linebuf* line, std::size_t size);
 // limit bytes: a longer line, or one there is no memory for, is toolong.
 lineread readline(textin* in, linebuf* line, std::size_t limit);
 
+// Reads the next line from in into the room bytes at to, up to and
+// including its LF; a last line without one ends with the input. Returns
+// its size, 0 at the end of the input, or -1 when a read failed or the
+// line does not fit.
+long readlineto(textin* in, char* to, std::size_t room);
+
 // The line without its LF: the end of the input ends a line as LF does.
 std::string_view linetext(const linebuf& line);
+std::string_view linetext(std::string_view line);
 
 // Walks the fields of a line from the left: a field is the text up to the
 // next tab, the last one the text up to the line's end.
@@ -48,3 +58,11 @@ bool nextfield(fieldwalk* walk, std::string_view* field);
 
 // The number of tabs in text, counted up to atmost and no further.
 std::size_t counttabs(std::string_view text, std::size_t atmost);
+
+// Reads the values and errors of a data line (without its line end) into
+// values and errors, up to its first field that is not in the layout. A
+// value the line does not give reads 0, or is missing with the missing
+// option; an error it does not give reads 0. A missing value is
+// not-a-number, which no number read can be, and so is its error.
+void readvalues(const layout& lay, bool missing, std::string_view line,
+                double* values, double* errors);

@@ -1,78 +1,95 @@
 #include "smoother/options.h"
 
+#include <climits>
+
 #include "smoother/numbers.h"
+#include "smoother/windows.h"
+
+namespace {
+
+// An integer option: its prefix, where its value goes, and the range a
+// run accepts, judged after all the arguments in the order of the table.
+struct intoption {
+  std::string_view prefix;
+  int options::*value;
+  int least;
+  int most;
+};
+
+const intoption intoptions[] = {
+    {"-smoothfunc=", &options::smoothfunc, INT_MIN, INT_MAX},
+    {"-winsize=", &options::winsize, INT_MIN, INT_MAX},
+    // The writer knows only these three layouts of inserted columns.
+    {"-outopt=", &options::outopt, 0, 2},
+    {"-missing=", &options::missing, 0, 1},
+    {"-crlf=", &options::crlf, 0, 1},
+};
+constexpr int nintoptions = sizeof intoptions / sizeof intoptions[0];
+
+}  // namespace
 
 // An option's value: empty (which gives 0) or wholly one number. Anything
 // else would be read only in part, or not at all, without a word.
 static bool setint(std::string_view text, int* value) {
   bool whole;
-  int v = readint(text, &whole);
-  *value = v;
+  *value = readint(text, &whole);
   return whole || text.empty();
 }
 
 static bool setnumber(std::string_view text, double* value) {
   bool whole;
-  double v = readnumber(text, &whole);
-  *value = v;
+  *value = readnumber(text, &whole);
   return whole || text.empty();
 }
 
 request readoptions(int argc, char* const* argv, options* opt,
                     std::string_view* bad) {
-  // The integer options, each with the last argument that set it, which
-  // names the value if it is judged out of range after all the arguments.
-  std::string_view lastoutopt, lastmissing, lastcrlf, unjudged;
-  const struct {
-    std::string_view prefix;
-    int* value;
-    std::string_view* last;
-  } integers[] = {{"-smoothfunc=", &opt->smoothfunc, &unjudged},
-                  {"-outopt=", &opt->outopt, &lastoutopt},
-                  {"-winsize=", &opt->winsize, &unjudged},
-                  {"-missing=", &opt->missing, &lastmissing},
-                  {"-crlf=", &opt->crlf, &lastcrlf}};
+  request asked = request::run;
+  options set = *opt;  // every value as the arguments set it
+  std::string_view last[nintoptions];  // the argument that set each
   for (int a = 0; a < argc; ++a) {
     std::string_view arg = argv[a];
-    if (arg == "-h" || arg == "-help" || arg == "--help")
-      return request::help;
-    if (arg == "--version")
-      return request::version;
     bool valid = false;
+    if (arg == "-h" || arg == "-help" || arg == "--help") {
+      asked = asked == request::run ? request::help : asked;
+      continue;
+    }
+    if (arg == "--version") {
+      asked = asked == request::run ? request::version : asked;
+      continue;
+    }
     if (arg.starts_with("-stddev="))
-      valid = setnumber(arg.substr(8), &opt->stddev);
-    for (const auto& option : integers)
-      if (arg.starts_with(option.prefix)) {
-        valid = setint(arg.substr(option.prefix.size()), option.value);
-        *option.last = arg;
-      }
-    if (!valid) {
+      valid = setnumber(arg.substr(8), &set.stddev);
+    for (int o = 0; o < nintoptions; ++o) {
+      const intoption& io = intoptions[o];
+      if (!arg.starts_with(io.prefix))
+        continue;
+      valid = setint(arg.substr(io.prefix.size()), &(set.*io.value));
+      last[o] = arg;
+      // Line ends hold wherever they stand, even for the messages about
+      // the arguments: only a value the run accepts counts.
+      if (valid && io.value == &options::crlf && set.crlf >= 0 &&
+          set.crlf <= 1)
+        opt->crlf = set.crlf;
+    }
+    if (!valid && asked == request::run) {
       *bad = arg;
+      asked = request::invalid;
+    }
+  }
+  if (asked != request::run)
+    return asked;
+  for (int o = 0; o < nintoptions; ++o) {
+    const intoption& io = intoptions[o];
+    if (set.*io.value < io.least || set.*io.value > io.most) {
+      *bad = last[o];
       return request::invalid;
     }
   }
-  // The writer knows only these three layouts of inserted columns.
-  if (opt->outopt < 0 || opt->outopt > 2)
-    *bad = lastoutopt;
-  else if (opt->missing != 0 && opt->missing != 1)
-    *bad = lastmissing;
-  else if (opt->crlf != 0 && opt->crlf != 1)
-    *bad = lastcrlf;
-  else
-    return request::run;
-  return request::invalid;
-}
-
-bool crlfof(int argc, char* const* argv) {
-  bool crlf = true;
-  for (int a = 0; a < argc; ++a) {
-    std::string_view arg = argv[a];
-    int value;
-    if (arg.starts_with("-crlf=") && setint(arg.substr(6), &value) &&
-        (value == 0 || value == 1))
-      crlf = value == 1;
-  }
-  return crlf;
+  const int crlf = opt->crlf;
+  *opt = set;
+  opt->crlf = crlf;
+  return request::run;
 }
 
 std::string_view programname(int argc, char** argv) {
@@ -99,13 +116,47 @@ void usage(const diag& dg, std::string_view bad) {
   usageline(dg.progname, dg.err);
 }
 
+// Writes "N name" for every smoothing function, wrapped as the rest of
+// the help.
+static void helpfunctions(textout* out) {
+  constexpr std::size_t indent = 17;
+  constexpr std::size_t width = 72;
+  static const char lead[] = "  -smoothfunc=N  ";
+  textwrite(out, lead, sizeof lead - 1);
+  std::size_t column = indent;
+  for (int f = 0; f < nshapes; ++f) {
+    char item[64];
+    std::size_t size = 0;
+    auto add = [&](std::string_view text) {
+      for (char c : text)
+        if (size < sizeof item)
+          item[size++] = c;
+    };
+    add(decimal(shapes[f].smoothfunc));
+    add(" ");
+    add(shapes[f].name);
+    add(f + 1 < nshapes ? "," : " (default 0)");
+    const std::size_t space = f > 0;
+    if (column + space + size > width) {
+      textwrite(out, "\n", 1);
+      for (std::size_t c = 0; c < indent; ++c)
+        textwrite(out, " ", 1);
+      column = indent;
+    } else if (space) {
+      textwrite(out, " ", 1);
+      column += 1;
+    }
+    textwrite(out, item, size);
+    column += size;
+  }
+  textwrite(out, "\n", 1);
+}
+
 void help(std::string_view progname, textout* out) {
-  static const char text[] =
+  static const char head[] =
       "Smooths each data column of a tab-separated table read from standard"
-      " input.\n"
-      "  -smoothfunc=N  0 copy, 1 boxcar, 2 Gaussian, 3 triangle,"
-      " 4 Lorentzian,\n"
-      "                 5 exponential (default 0)\n"
+      " input.\n";
+  static const char rest[] =
       "  -outopt=N      inserted columns: 0 name-plotline,"
       " 1 name_smoothedN,\n"
       "                 2 name_smoothedN and name_error (default 0)\n"
@@ -119,7 +170,9 @@ void help(std::string_view progname, textout* out) {
       "  -h, --help     this help; --version: the version\n"
       "The full reference: man quorvel\n";
   usageline(progname, out);
-  textwrite(out, text, sizeof text - 1);
+  textwrite(out, head, sizeof head - 1);
+  helpfunctions(out);
+  textwrite(out, rest, sizeof rest - 1);
 }
 
 void version(textout* out) {

@@ -1,29 +1,34 @@
-// The command line: reading the options, and what quorvel writes when it
-// is asked for help or its version, or when an argument is wrong.
+// The command line: the option record, reading it, and what quorvel
+// writes when it is asked for help or its version, or when an argument is
+// wrong.
 #pragma once
 
 #include <string_view>
 
 #include "smoother/messages.h"
-#include "smoother/table.h"
 #include "textio/textio.h"
+
+// What the command line sets.
+struct options {
+  int smoothfunc = 0;    // 0 copies; the others are window shapes
+  int outopt = 0;        // 0, 1 or 2: which columns are inserted
+  int winsize = 1;       // window width in position units
+  double stddev = 0.12;  // error of an LR value without an error column
+  int missing = 0;       // 1: a value without digits is left out, not 0
+  int crlf = 1;          // 0: line ends are written as LF, not CR LF
+};
 
 // What a command line asks for.
 enum class request { run, help, version, invalid };
 
 // Reads the arguments (not the program name) into opt, left to right. The
 // first help, version or invalid argument decides, *bad being set to an
-// invalid one; after them all, an outopt other than 0 to 2, then a
-// missing other than 0 or 1, then a crlf other than 0 or 1 is invalid,
-// *bad being set to the last argument that set it.
+// invalid one; after them all, the first value out of its range (outopt,
+// then missing, then crlf) is invalid, *bad being set to the last argument
+// that set it. opt->crlf is the last valid -crlf= value wherever it
+// stands, so that even the message about an invalid argument follows it.
 request readoptions(int argc, char* const* argv, options* opt,
                     std::string_view* bad);
-
-// Whether the arguments (not the program name) ask for CR LF line ends:
-// the last -crlf= argument whose value is valid, 0 or 1, decides wherever
-// it stands, so that even the message about an invalid argument follows
-// it; without one, CR LF.
-bool crlfof(int argc, char* const* argv);
 
 // The name messages begin with: the program as invoked, without quotes.
 std::string_view programname(int argc, char** argv);

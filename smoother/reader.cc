@@ -1,7 +1,5 @@
 #include "smoother/reader.h"
 
-#include <cstdlib>
-
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
 
@@ -15,20 +13,6 @@ bool iserrorname(std::string_view name) {
       return true;
   }
   return false;
-}
-
-// Takes room for count more items of size bytes at *block, which holds
-// *cap of them, doubling it. False when the memory cannot be had.
-static bool grow(void** block, long* cap, long count, std::size_t size) {
-  if (count <= *cap)
-    return true;
-  long more = *cap < 1024 ? 1024 : 2 * *cap;
-  void* moved = std::realloc(*block, static_cast<std::size_t>(more) * size);
-  if (!moved)
-    return false;
-  *block = moved;
-  *cap = more;
-  return true;
 }
 
 static int nomemory(const diag& dg, long lineno) {
@@ -69,11 +53,10 @@ static int readheader(const diag& dg, std::string_view header,
   const auto nfields = static_cast<std::size_t>(counttabs(text, SIZE_MAX)) + 1;
   lay->nroles = static_cast<int>(nfields);
   if (nfields > INT32_MAX / 2 ||
-      !(lay->role = static_cast<fieldrole*>(
-            std::calloc(nfields, sizeof(fieldrole)))) ||
-      !(lay->LRcol = static_cast<int*>(std::calloc(nfields, sizeof(int)))) ||
-      !(lay->dLRcol = static_cast<int*>(std::calloc(nfields, sizeof(int)))) ||
-      !(lay->errindex = static_cast<int*>(std::calloc(nfields, sizeof(int)))))
+      !(lay->role = allocate<fieldrole>(nfields, true)) ||
+      !(lay->LRcol = allocate<int>(nfields, true)) ||
+      !(lay->dLRcol = allocate<int>(nfields, true)) ||
+      !(lay->errindex = allocate<int>(nfields, true)))
     return nomemory(dg, 1);
   fieldwalk walk = walkfields(text);
   std::string_view name;
@@ -95,34 +78,31 @@ static int readheader(const diag& dg, std::string_view header,
   return 0;
 }
 
-// Keeps row r's position and counts its line, of size bytes from input
-// line lineno, in its chunk. False when the memory cannot be had.
-static bool keeprow(table* tab, long* poscap, long* chunkcap, long r,
-                    std::int32_t position, std::size_t size, long lineno) {
-  const long c = r / chunkrows;
-  void* pos = tab->pos;
-  void* chunks = tab->chunks;
-  bool room = grow(&pos, poscap, r + 1, sizeof(std::int32_t)) &&
-              grow(&chunks, chunkcap, c + 1, sizeof(chunkfacts));
-  tab->pos = static_cast<std::int32_t*>(pos);
-  tab->chunks = static_cast<chunkfacts*>(chunks);
-  if (!room)
+// Adds the row of a data line of size bytes from input line lineno: its
+// position, and its line in its block's count. False when the memory
+// cannot be had.
+static bool addrow(table* tab, std::int32_t position, std::size_t size,
+                   long lineno) {
+  const long r = tab->nrows;
+  const long b = r / blockrows;
+  const auto rows = static_cast<std::size_t>(r);
+  const std::size_t blocksused = (rows + blockrows - 1) / blockrows;
+  if (!growto(&tab->pos, &tab->poscap, rows + 1, rows) ||
+      !growto(&tab->blocks, &tab->blockcap, rows / blockrows + 1, blocksused))
     return false;
   tab->pos[r] = position;
-  if (r % chunkrows == 0)
-    tab->chunks[c] = {0, lineno};
-  tab->chunks[c].bytes += size;
+  if (r % blockrows == 0)
+    tab->blocks[b] = {0, lineno};
+  tab->blocks[b].bytes += size;
+  ++tab->nrows;
   return true;
 }
 
-// Reads every line into line, which readtable gives back.
-static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
-                     linebuf* line) {
-  long poscap = 0;
-  long chunkcap = 0;
+int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
+  linebuf line;
   // Every input line counts, skipped ones too: n after the header.
   for (long n = -1;; ++n) {
-    switch (readline(in, line, SIZE_MAX)) {
+    switch (readline(in, &line, SIZE_MAX)) {
       case lineread::end:
         return 0;
       case lineread::failed:
@@ -133,14 +113,14 @@ static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
       case lineread::line:
         break;
     }
-    std::string_view text = linetext(*line);
+    std::string_view text = linetext(line);
     if ((n & 1023) == 0 && dg.shown)
       progressat(dg.shown, 1, tab->nrows, 0, in->bytesread);
     if (n < 0) {
       tab->header = true;
-      if (readheader(dg, {line->text, line->size}, text, &tab->lay) < 0)
+      if (readheader(dg, {line.text.get(), line.size}, text, &tab->lay) < 0)
         return -1;
-    } else if (isblankbyte(static_cast<unsigned char>(line->text[0]))) {
+    } else if (isblankbyte(static_cast<unsigned char>(line.text[0]))) {
       continue;
     } else {
       const layout& lay = tab->lay;
@@ -153,22 +133,13 @@ static int readlines(const diag& dg, textin* in, textout* copy, table* tab,
       std::int32_t position = 0;
       for (int i = 0; i < 3 && nextfield(&walk, &field); ++i)
         position = i == 2 ? readint(field) : 0;
-      if (!keeprow(tab, &poscap, &chunkcap, tab->nrows, position,
-                   text.size() + 1, n + 2))
+      if (!addrow(tab, position, text.size() + 1, n + 2))
         return nomemory(dg, n + 2);
-      ++tab->nrows;
     }
-    if (line->size > tab->longest) {
-      tab->longest = line->size;
+    if (line.size > tab->longest) {
+      tab->longest = line.size;
       tab->longestline = n + 2;
     }
-    textwrite(copy, line->text, line->size);
+    textwrite(copy, line.text.get(), line.size);
   }
-}
-
-int readtable(const diag& dg, textin* in, textout* copy, table* tab) {
-  linebuf line;
-  const int status = readlines(dg, in, copy, tab, &line);
-  std::free(line.text);
-  return status;
 }

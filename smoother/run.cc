@@ -1,22 +1,23 @@
 #include "smoother/run.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "smoother/memory.h"
 #include "smoother/messages.h"
-#include "smoother/numbers.h"
 #include "smoother/options.h"
+#include "smoother/pass2.h"
 #include "smoother/progress.h"
-#include "smoother/readback.h"
 #include "smoother/reader.h"
 #include "smoother/tmpcopy.h"
+#include "smoother/windows.h"
 #include "textio/textio.h"
 
-// The streams and files of one run, and the table pass 1 keeps.
+// The streams and files of one run, and the table pass 1 keeps: on the
+// heap, as their blocks would crowd a small stack.
 struct runstate {
   textout out;
   textout err;
@@ -28,7 +29,7 @@ struct runstate {
 
 // Pass 1, the check of the function, and pass 2. Returns 0, or -1 after
 // writing a message.
-static int smoothrun(const diag& dg, const options& opt, runstate* rs) {
+static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   if (tmpcreate(dg, &rs->tf) < 0)
     return -1;
   textinopen(&rs->in, STDIN_FILENO);
@@ -40,7 +41,7 @@ static int smoothrun(const diag& dg, const options& opt, runstate* rs) {
     return -1;
   // The function is checked once the whole input is read, and only for a
   // table that has something to smooth.
-  if (rs->tab.lay.nLR > 0 && (opt.smoothfunc < 0 || opt.smoothfunc > 5)) {
+  if (rs->tab.lay.nLR > 0 && !findshape(opt.smoothfunc)) {
     say(dg, {"Unknown smoothing function ", decimal(opt.smoothfunc)});
     return -1;
   }
@@ -49,10 +50,10 @@ static int smoothrun(const diag& dg, const options& opt, runstate* rs) {
   return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out);
 }
 
-static int run(const diag& dg, int argc, char** argv, runstate* rs) {
-  options opt;
-  std::string_view bad;
-  switch (readoptions(argc - 1, argv + 1, &opt, &bad)) {
+// What the command line asks for. Returns the run's exit status.
+static int dorequest(const diag& dg, request asked, std::string_view bad,
+                     const options& opt, runstate* rs) {
+  switch (asked) {
     case request::help:
       help(dg.progname, &rs->out);
       return 0;
@@ -65,7 +66,7 @@ static int run(const diag& dg, int argc, char** argv, runstate* rs) {
     case request::run:
       break;
   }
-  return smoothrun(dg, opt, rs);
+  return smoothtable(dg, opt, rs);
 }
 
 // The bytes left to read of a file on standard input, or 0 for anything
@@ -80,39 +81,42 @@ static unsigned long long inputsize() {
              : 0;
 }
 
-// Gives back what the table took.
-static void release(table* tab) {
-  for (void* block : {static_cast<void*>(tab->lay.LRcol),
-                      static_cast<void*>(tab->lay.dLRcol),
-                      static_cast<void*>(tab->lay.errindex),
-                      static_cast<void*>(tab->lay.role),
-                      static_cast<void*>(tab->pos),
-                      static_cast<void*>(tab->chunks)})
-    std::free(block);
-}
-
 int quorvel(int argc, char** argv) {
   // A reader that goes away, or an output that reaches the file size
   // limit, shows as a failed write, which the run handles; the signals
   // would end it with no message.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  runstate rs;
-  textoutopen(&rs.out, STDOUT_FILENO);
-  textoutopen(&rs.err, STDERR_FILENO);
-  rs.out.crlf = rs.err.crlf = argc < 1 || crlfof(argc - 1, argv + 1);
-  progressstart(&rs.shown, &rs.err);
-  rs.shown.inputsize = inputsize();
-  diag dg{programname(argc, argv), &rs.err, &rs.shown};
-  int status = run(dg, argc, argv, &rs);
-  textflush(&rs.out);
-  if (status == 0 && rs.out.failed) {
+  options opt;
+  std::string_view bad;
+  const request asked =
+      argc < 1 ? request::run : readoptions(argc - 1, argv + 1, &opt, &bad);
+  const std::string_view progname = programname(argc, argv);
+  std::unique_ptr<runstate> rs = create<runstate>();
+  if (!rs) {
+    // Without the streams' blocks the message goes out as it is.
+    const std::string_view parts[] = {
+        progname, ": Unable to allocate memory for the streams",
+        opt.crlf == 1 ? "\r\n" : "\n"};
+    for (std::string_view part : parts)
+      if (write(STDERR_FILENO, part.data(), part.size()) < 0)
+        break;
+    return -1;
+  }
+  textoutopen(&rs->out, STDOUT_FILENO);
+  textoutopen(&rs->err, STDERR_FILENO);
+  rs->out.crlf = rs->err.crlf = opt.crlf == 1;
+  progressstart(&rs->shown, &rs->err);
+  rs->shown.inputsize = inputsize();
+  diag dg{progname, &rs->err, &rs->shown};
+  int status = dorequest(dg, asked, bad, opt, rs.get());
+  textflush(&rs->out);
+  if (status == 0 && rs->out.failed) {
     say(dg, {"Error writing standard output"});
     status = -1;
   }
-  progresserase(&rs.shown);
-  textflush(&rs.err);
-  tmpclose(&rs.tf);
-  release(&rs.tab);
+  progresserase(&rs->shown);
+  textflush(&rs->err);
+  tmpclose(&rs->tf);
   return status;
 }

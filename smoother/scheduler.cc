@@ -1,8 +1,6 @@
 #include "smoother/scheduler.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <new>
 
 // True when chunk c may be smoothed now: its windows are in the band and
 // its result slot is free.
@@ -15,8 +13,8 @@ static bool takeable(const scheduler* sc, long c) {
 // Where chunk c's means are, a row of one per data column after another;
 // its errors follow them.
 static double* slotof(const scheduler* sc, long c, double** dLRout) {
-  const long cells = chunkrows * sc->bd->ncols;
-  double* LRout = sc->results + c % (sc->pl->ahead + 1) * 2 * cells;
+  const long cells = sc->pl->chunkrows * sc->bd->ncols;
+  double* LRout = sc->results.get() + c % (sc->pl->ahead + 1) * 2 * cells;
   *dLRout = LRout + cells;
   return LRout;
 }
@@ -26,8 +24,8 @@ static double* slotof(const scheduler* sc, long c, double** dLRout) {
 // no one.
 static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   const kernelsetup& ks = *sc->ks;
-  const long i0 = c * chunkrows;
-  const long end = std::min(ks.n, i0 + chunkrows);
+  const long i0 = c * sc->pl->chunkrows;
+  const long end = std::min(ks.n, i0 + sc->pl->chunkrows);
   double* dLRout;
   double* LRout = slotof(sc, c, &dLRout);
   windowwalk walk = walkwindows(ks.pos, ks.n, ks.sh.reach, i0);
@@ -35,9 +33,11 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
     if (sc->stop.load(std::memory_order_relaxed))
       return;
     const long at = (i - i0) * sc->bd->ncols;
-    smoothtile(ks, *sc->bd, &walk, s, i,
-               static_cast<int>(std::min<long>(tilerows, end - i)),
-               LRout + at, dLRout + at);
+    const int count = static_cast<int>(std::min<long>(tilerows, end - i));
+    if (ks.sh.info->smooths)
+      smoothtile(ks, *sc->bd, &walk, s, i, count, LRout + at, dLRout + at);
+    else
+      copytile(ks, *sc->bd, i, count, LRout + at, dLRout + at);
   }
   std::atomic<long>& done = sc->done[c % (sc->pl->ahead + 1)];
   done.store(c, std::memory_order_release);
@@ -69,42 +69,39 @@ static void* work(void* arg) {
 }
 
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
-                const band& bd, int nthreads) {
+                const band& b, int nthreads) {
   sc->pl = &pl;
   sc->ks = &ks;
-  sc->bd = &bd;
-  const long slots = pl.ahead + 1;
-  const auto cells = static_cast<std::size_t>(slots * 2 * chunkrows) *
-                     static_cast<std::size_t>(bd.ncols);
-  void* done = std::malloc(static_cast<std::size_t>(slots) *
-                           sizeof(std::atomic<long>));
-  sc->results = static_cast<double*>(std::malloc(cells * sizeof(double) + 1));
-  sc->threads = static_cast<pthread_t*>(
-      std::malloc(static_cast<std::size_t>(nthreads) * sizeof(pthread_t)));
-  sc->scratches = static_cast<tilescratch**>(std::calloc(
-      static_cast<std::size_t>(nthreads) + 1, sizeof(tilescratch*)));
-  sc->workers = static_cast<worker*>(
-      std::malloc(static_cast<std::size_t>(nthreads) * sizeof(worker)));
-  sc->done = static_cast<std::atomic<long>*>(done);
-  if (!done || !sc->results || !sc->threads || !sc->scratches ||
-      !sc->workers ||
-      !(sc->scratches[0] = newtilescratch(bd)))
+  sc->bd = &b;
+  const auto slots = static_cast<std::size_t>(pl.ahead + 1);
+  const auto threads = static_cast<std::size_t>(nthreads);
+  const auto chunkcells = static_cast<std::size_t>(pl.chunkrows) *
+                          static_cast<std::size_t>(b.ncols);
+  if (!(sc->results = allocate<double>(slots * 2 * chunkcells)) ||
+      !(sc->done = allocate<std::atomic<long>>(slots)) ||
+      !(sc->rooms = allocate<tileroom>(threads)) ||
+      !(sc->workers = allocate<worker>(threads)) ||
+      !(sc->threads = allocate<pthread_t>(threads)))
     return false;
-  for (long s = 0; s < slots; ++s)
-    new (&sc->done[s]) std::atomic<long>(-1);
+  for (std::size_t s = 0; s < slots; ++s)
+    sc->done[s].store(-1, std::memory_order_relaxed);
+  // A copy sums nothing.
+  if (!ks.sh.info->smooths)
+    return true;
+  if (!(sc->rooms[0] = newtilescratch(b)))
+    return false;
   // Small stacks: a thread holds only a tile's local sums on its own.
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 1 << 20);
   for (int t = 1; t < nthreads; ++t) {
-    tilescratch* s = newtilescratch(bd);
-    sc->workers[t] = {sc, s};
-    if (!s || pthread_create(&sc->threads[sc->nthreads], &attr, work,
-                             &sc->workers[t]) != 0) {
-      std::free(s);
+    if (!(sc->rooms[t] = newtilescratch(b)))
       break;
-    }
-    sc->scratches[++sc->nthreads] = s;
+    sc->workers[t] = {sc, sc->rooms[t].get()};
+    if (pthread_create(&sc->threads[sc->nthreads], &attr, work,
+                       &sc->workers[t]) != 0)
+      break;
+    ++sc->nthreads;
   }
   pthread_attr_destroy(&attr);
   return true;
@@ -116,28 +113,48 @@ static void wake(scheduler* sc) {
   sc->moved.notify_all();
 }
 
-void schedparsed(scheduler* sc, long parsed) {
+long schedwants(const scheduler* sc) {
+  const long writing = sc->writing.load(std::memory_order_relaxed);
+  if (writing >= sc->pl->nchunks)
+    return -1;
+  const long parsed = sc->parsed.load(std::memory_order_relaxed);
+  return parsed < rowsneeded(*sc->pl, writing) ? parsed : -1;
+}
+
+void schedread(scheduler* sc) {
+  const plan& pl = *sc->pl;
+  const long parsed = sc->parsed.load(std::memory_order_relaxed) + 1;
   sc->parsed.store(parsed, std::memory_order_release);
+  // The threads hear of each chunk as soon as its windows are all read.
+  if (sc->ready == pl.nchunks || parsed < pl.readyat[sc->ready])
+    return;
+  while (sc->ready < pl.nchunks && pl.readyat[sc->ready] <= parsed)
+    ++sc->ready;
   wake(sc);
 }
 
-void schedwait(scheduler* sc, long c, const double** LRout,
-               const double** dLRout) {
+bool schednext(scheduler* sc, chunkdone* out) {
+  const long c = sc->writing.load(std::memory_order_relaxed);
+  if (c >= sc->pl->nchunks)
+    return false;
   std::atomic<long>& done = sc->done[c % (sc->pl->ahead + 1)];
   for (;;) {
     const long finished = done.load(std::memory_order_acquire);
     if (finished == c)
       break;
-    if (!taketurn(sc, sc->scratches[0]))
+    if (!taketurn(sc, sc->rooms[0].get()))
       done.wait(finished, std::memory_order_acquire);
   }
-  double* errors;
-  *LRout = slotof(sc, c, &errors);
-  *dLRout = errors;
+  double* dLRout;
+  out->LRout = slotof(sc, c, &dLRout);
+  out->dLRout = dLRout;
+  out->first = c * sc->pl->chunkrows;
+  out->end = std::min(sc->ks->n, out->first + sc->pl->chunkrows);
+  return true;
 }
 
-void schedwritten(scheduler* sc, long c) {
-  sc->writing.store(c + 1, std::memory_order_release);
+void schedwritten(scheduler* sc) {
+  sc->writing.fetch_add(1, std::memory_order_release);
   wake(sc);
 }
 
@@ -149,13 +166,4 @@ void schedend(scheduler* sc) {
   sc->nthreads = 0;
 }
 
-void schedrelease(scheduler* sc) {
-  for (int t = 0; sc->scratches && sc->scratches[t]; ++t)
-    std::free(sc->scratches[t]);
-  for (void* block : {static_cast<void*>(sc->scratches),
-                      static_cast<void*>(sc->workers),
-                      static_cast<void*>(sc->threads),
-                      static_cast<void*>(sc->results),
-                      static_cast<void*>(sc->done)})
-    std::free(block);
-}
+scheduler::~scheduler() { schedend(this); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -94,6 +95,56 @@ columns randomcolumns(long n, int ncols, int gaps, int drops) {
   return t;
 }
 
+// A table whose layout and positions are t's, for the smoothing to plan.
+table tableof(const columns& t) {
+  const auto n = static_cast<long>(t.pos.size());
+  const int ncols = static_cast<int>(t.LR.size());
+  table tab;
+  tab.header = true;
+  tab.nrows = n;
+  tab.pos = allocate<std::int32_t>(t.pos.size());
+  std::copy(t.pos.begin(), t.pos.end(), tab.pos.get());
+  const long nblocks = (n + blockrows - 1) / blockrows;
+  tab.blocks = allocate<blockfacts>(static_cast<std::size_t>(nblocks));
+  std::fill_n(tab.blocks.get(), nblocks, blockfacts{blockrows, 2});
+  tab.lay.nLR = ncols;
+  tab.lay.errindex = allocate<int>(t.dLR.size());
+  for (int k = 0; k < ncols; ++k)
+    tab.lay.errindex[k] = t.dLR[k].empty() ? -1 : tab.lay.nerr++;
+  return tab;
+}
+
+// Hands the smoothing t's values as it asks for them, and keeps each
+// column's means and errors as it gives them.
+struct valuerows {
+  const columns& t;
+  const options& opt;
+  const layout& lay;
+  std::vector<std::vector<double>> got;
+
+  bool read(long j, band* b) {
+    for (std::size_t k = 0; k < t.LR.size(); ++k) {
+      const double v = t.LR[k][j];
+      bandvalues(*b, j)[k] = v;
+      if (const int e = lay.errindex[k]; e >= 0)
+        // A missing value's error is missing too.
+        banderrors(*b, j)[e] = v == v ? t.dLR[k][j] : v;
+    }
+    return true;
+  }
+
+  void write(const chunkdone& c, const band& b) {
+    for (long i = c.first; i < c.end; ++i)
+      for (int k = 0; k < b.ncols; ++k) {
+        got[2 * k][i] = c.LRout[(i - c.first) * b.ncols + k];
+        if (opt.outopt == 2)
+          got[2 * k + 1][i] = c.dLRout[(i - c.first) * b.ncols + k];
+      }
+  }
+
+  bool gone() const { return false; }
+};
+
 // Smooths t through the band and the chunks as pass 2 does, reading each
 // row when the smoothing asks for it, and returns each column's means and
 // errors.
@@ -101,49 +152,16 @@ std::vector<std::vector<double>> smoothbychunks(const options& opt,
                                                 const columns& t,
                                                 int nthreads,
                                                 vectorunit unit) {
-  const auto n = static_cast<long>(t.pos.size());
-  const int ncols = static_cast<int>(t.LR.size());
-  std::vector<int> errindex;
-  int nerr = 0;
-  for (const auto& d : t.dLR)
-    errindex.push_back(d.empty() ? -1 : nerr++);
-  std::vector<chunkfacts> chunks((n + chunkrows - 1) / chunkrows,
-                                 chunkfacts{chunkrows, 2});
-  table tab;
-  tab.header = true;
-  tab.nrows = n;
-  tab.pos = const_cast<std::int32_t*>(t.pos.data());
-  tab.chunks = chunks.data();
-  tab.lay.nLR = ncols;
-  tab.lay.nerr = nerr;
-  tab.lay.errindex = errindex.data();
-  std::vector<std::vector<double>> got(2 * ncols,
-                                       std::vector<double>(n, 7.0));
+  const table tab = tableof(t);
+  valuerows rows{t, opt, tab.lay,
+                 std::vector<std::vector<double>>(
+                     2 * t.LR.size(), std::vector<double>(t.pos.size(), 7.0))};
   smoothing sm;
-  EXPECT_TRUE(smoothingstart(&sm, tab, opt, nthreads, unit));
-  for (;;) {
-    for (long j; (j = smoothingwants(&sm)) >= 0; smoothingread(&sm))
-      for (int k = 0; k < ncols; ++k) {
-        const double v = t.LR[k][j];
-        bandvalues(sm.bd, j)[k] = v;
-        if (errindex[k] >= 0)  // a missing value's error is missing too
-          banderrors(sm.bd, j)[errindex[k]] = v == v ? t.dLR[k][j] : v;
-      }
-    long first, end;
-    const double* LRout;
-    const double* dLRout;
-    if (!smoothingnext(&sm, &first, &end, &LRout, &dLRout))
-      break;
-    for (long i = first; i < end; ++i)
-      for (int k = 0; k < ncols; ++k) {
-        got[2 * k][i] = LRout[(i - first) * ncols + k];
-        if (opt.outopt == 2)
-          got[2 * k + 1][i] = dLRout[(i - first) * ncols + k];
-      }
-    smoothingwritten(&sm);
-  }
-  smoothingend(&sm);
-  return got;
+  long widest;
+  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, &widest),
+            shortage::none);
+  EXPECT_TRUE(drive(&sm, &rows));
+  return rows.got;
 }
 
 // Bit for bit, but one not-a-number as good as another: all print as nan.

@@ -1,20 +1,11 @@
-// The option record, the column layout the header decides, and what pass 1
-// keeps of the table for pass 2: the positions, and a few counts for each
-// chunk of rows.
+// The column layout the header decides, and what pass 1 keeps of the table
+// for pass 2: the positions, and a few counts for each chunk of rows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// What the command line sets.
-struct options {
-  int smoothfunc = 0;    // 0 copies; 1 to 5 are the window shapes
-  int outopt = 0;        // 0, 1 or 2: which columns are inserted
-  int winsize = 1;       // window width in position units
-  double stddev = 0.12;  // error of an LR value without an error column
-  int missing = 0;       // 1: a value without digits is left out, not 0
-  int crlf = 1;          // 0: line ends are written as LF, not CR LF
-};
+#include "smoother/memory.h"
 
 // What field i (from 4 on) is in every line. Lines are read against the
 // header's layout by position, so the role of a field index is the same in
@@ -35,11 +26,11 @@ struct fieldrole {
 struct layout {
   int nLR = 0;             // data columns
   int nerr = 0;            // of them, those with an error column
-  int* LRcol = nullptr;    // field index of each data column
-  int* dLRcol = nullptr;   // field index of its error column, or 0
-  int* errindex = nullptr; // its place among the error columns, or -1
-  fieldrole* role = nullptr;  // for field indices below nroles
-  int nroles = 0;             // the header's field count
+  owned<int> LRcol;        // field index of each data column
+  owned<int> dLRcol;       // field index of its error column, or 0
+  owned<int> errindex;     // its place among the error columns, or -1
+  owned<fieldrole> role;   // for field indices below nroles
+  int nroles = 0;          // the header's field count
   int firststray = 0;  // the lowest stray field index: the layout's end
 };
 
@@ -51,23 +42,25 @@ inline fieldrole roleof(const layout& lay, long i) {
   return {fieldkind::stray, false, lay.nLR};
 }
 
-// Rows are taken in chunks of this many: pass 1 counts each chunk's text,
-// and pass 2 smooths and writes a chunk at a time.
-constexpr long chunkrows = 256;
+// Rows are counted in blocks of this many: pass 1 counts each block's
+// text, and pass 2 smooths and writes chunks of whole blocks.
+constexpr long blockrows = 32;
 
-// What pass 1 knows of a chunk of rows.
-struct chunkfacts {
+// What pass 1 knows of a block of rows.
+struct blockfacts {
   std::size_t bytes;  // the text of its lines, each with one byte for its end
   long firstline;     // input line number of its first row (the header is 1)
 };
 
-// The table as pass 1 leaves it. Its blocks are never freed.
+// The table as pass 1 leaves it.
 struct table {
   bool header = false;  // false for an empty input, which has no lines
   layout lay;
   long nrows = 0;
-  std::int32_t* pos = nullptr;     // each row's position
-  chunkfacts* chunks = nullptr;    // (nrows + chunkrows - 1) / chunkrows
+  owned<std::int32_t> pos;  // each row's position
+  std::size_t poscap = 0;
+  owned<blockfacts> blocks;  // (nrows + blockrows - 1) / blockrows
+  std::size_t blockcap = 0;
   std::size_t longest = 0;  // the longest kept line, with its line end
   long longestline = 0;     // its input line number
 };

@@ -6,47 +6,58 @@
 // per unit of winsize (about 0.8536), where its weight falls to 0.
 static double triangleslope() { return 4.0 - 2.0 * std::sqrt(2.0); }
 
+static std::uint32_t noreach(std::uint32_t) { return 0; }
+static std::uint32_t halfwidth(std::uint32_t w) { return w >> 1; }
+static std::uint32_t twowidths(std::uint32_t w) { return 2u * w; }
+static std::uint32_t threewidths(std::uint32_t w) { return 3u * w; }
+static std::uint32_t trianglereach(std::uint32_t w) {
+  // Below 4294967295 / 1.1716, so the cut always fits 32 bits.
+  return static_cast<std::uint32_t>(static_cast<double>(w) / triangleslope());
+}
+
+static double flat(double) { return 1.0; }
+static double gaussian(double x) {
+  return std::exp(-(1.9077 * x) * (1.9077 * x));
+}
+static double triangle(double x) {
+  const double t = std::fabs(x * triangleslope());
+  return t <= 1 ? 1 - t : 0;
+}
+static double lorentzian(double x) {
+  return 1.0 / (1.0 + (4.0 * x) * (4.0 * x));
+}
+static double exponential(double x) {
+  return std::exp(-4.0 * std::log(2.0) * std::fabs(x));
+}
+
+const shapeinfo shapes[] = {
+    {0, "copy", false, true, noreach, flat},
+    {1, "boxcar", true, true, halfwidth, flat},
+    {2, "Gaussian", true, false, twowidths, gaussian},
+    {3, "triangle", true, false, trianglereach, triangle},
+    {4, "Lorentzian", true, false, threewidths, lorentzian},
+    {5, "exponential", true, false, twowidths, exponential},
+};
+const int nshapes = sizeof shapes / sizeof shapes[0];
+
+const shapeinfo* findshape(int smoothfunc) {
+  return smoothfunc >= 0 && smoothfunc < nshapes ? &shapes[smoothfunc]
+                                                 : nullptr;
+}
+
 shape shapeof(const options& opt) {
+  const shapeinfo* info = findshape(opt.smoothfunc);
   const auto uw = static_cast<std::uint32_t>(opt.winsize);
-  std::uint32_t reach = 0;
-  switch (opt.smoothfunc) {
-    case 1:
-      reach = uw >> 1;
-      break;
-    case 2:
-    case 5:
-      reach = 2u * uw;
-      break;
-    case 3:
-      // Below 4294967295 / 1.1716, so the cut always fits 32 bits.
-      reach = static_cast<std::uint32_t>(static_cast<double>(uw) /
-                                         triangleslope());
-      break;
-    case 4:
-      reach = 3u * uw;
-      break;
-  }
-  return {opt.smoothfunc, uw, reach};
+  return {info, uw, info->reach(uw)};
 }
 
 double weightof(const shape& sh, std::uint32_t d) {
-  if (sh.smoothfunc == 1)
-    return 1.0;  // never divides, so winsize 0 still averages
+  // A constant weight never divides, so winsize 0 still averages.
+  if (sh.info->constantweight)
+    return 1.0;
   // Distance in units of winsize; winsize 0 makes it 0 / 0 at distance 0.
-  const double x = static_cast<double>(d) / static_cast<double>(sh.winsize);
-  switch (sh.smoothfunc) {
-    case 2:
-      return std::exp(-(1.9077 * x) * (1.9077 * x));
-    case 3: {
-      const double t = std::fabs(x * triangleslope());
-      return t <= 1 ? 1 - t : 0;
-    }
-    case 4:
-      return 1.0 / (1.0 + (4.0 * x) * (4.0 * x));
-    case 5:
-      return std::exp(-4.0 * std::log(2.0) * std::fabs(x));
-  }
-  return 0;
+  return sh.info->weight(static_cast<double>(d) /
+                         static_cast<double>(sh.winsize));
 }
 
 // The end of the run of rows from i on whose positions never drop.

@@ -1,28 +1,48 @@
-// The window shapes (functions 1 to 5: boxcar, Gaussian, triangle,
-// Lorentzian, exponential) and the window rule: which rows a row's window
+// The smoothing functions and the window rule: the table of window shapes
+// (each one's number, name, reach and weight), which rows a row's window
 // takes, and the weight of each.
 #pragma once
 
 #include <cstdint>
 
-#include "smoother/table.h"
+#include "smoother/options.h"
 
-// A window shape with its width: winsize and the reach are unsigned 32-bit
-// numbers, so a negative width is a very large one, and a reach beyond
-// 32 bits wraps.
-struct shape {
+// A smoothing function. Function 0 copies the values; every other one is
+// a window shape: the rows within its reach of a row's position, each
+// weighted by its distance.
+struct shapeinfo {
   int smoothfunc;
-  std::uint32_t winsize;
-  std::uint32_t reach;  // the greatest distance a scan still takes
+  const char* name;
+  bool smooths;         // false for the copy alone
+  bool constantweight;  // every row in reach weighs 1, at any winsize
+  // The greatest distance a scan takes, for a window width read unsigned:
+  // a reach beyond 32 bits wraps.
+  std::uint32_t (*reach)(std::uint32_t winsize);
+  // The weight K(x) of a row at x = distance / winsize. Every weight and
+  // sum is written as the exact expression whose bits the program prints:
+  // evaluated in double, left to right, never contracted into fused
+  // multiply-adds (the build passes -ffp-contract=off).
+  double (*weight)(double x);
 };
 
-// The shape that opt asks for (smoothfunc 1 to 5).
+// Every smoothing function, function f at index f.
+extern const shapeinfo shapes[];
+extern const int nshapes;
+
+// The function numbered smoothfunc, or null when there is none.
+const shapeinfo* findshape(int smoothfunc);
+
+// A shape with its width, as a run uses it.
+struct shape {
+  const shapeinfo* info;
+  std::uint32_t winsize;
+  std::uint32_t reach;
+};
+
+// The shape that opt asks for, whose function must exist.
 shape shapeof(const options& opt);
 
-// The weight of a neighbour at unsigned distance d. Every weight and sum
-// is written as the exact expression whose bits the program prints:
-// evaluated in double, left to right, never contracted into fused
-// multiply-adds (the build passes -ffp-contract=off).
+// The weight of a neighbour at unsigned distance d.
 double weightof(const shape& sh, std::uint32_t d);
 
 // Remembers weights by distance: on a regular grid of positions nearly

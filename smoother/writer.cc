@@ -1,10 +1,14 @@
 #include "smoother/writer.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "smoother/lines.h"
 #include "smoother/numbers.h"
+
+// Room taken ahead for the fields inserted after a data column: two
+// values of up to 15 digits before the point, and their tabs. A line whose
+// values need more grows its room.
+constexpr std::size_t usualinserted = 2 * 24;
 
 bool writerstart(writer* wr, const diag& dg, const options& opt,
                  const layout& lay, textout* out, std::size_t longest) {
@@ -12,23 +16,34 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->lay = &lay;
   wr->dg = dg;
   wr->out = out;
-  // The kept text with its tab; in a data line two printed values per
-  // column; in the header each column's name twice, with the endings and
-  // the function's number, where all the names together fit in the line.
   const auto ncols = static_cast<std::size_t>(lay.nLR);
-  const std::size_t inserted = 2 * (maxformatted + 1) + 40;
-  if (longest > (SIZE_MAX / 4 - ncols * inserted) / 3)
-    return false;
-  wr->line = static_cast<char*>(
-      std::malloc(3 * (longest + 1) + ncols * inserted));
-  wr->names = static_cast<std::string_view*>(
-      std::malloc((ncols + 1) * sizeof(std::string_view)));
-  return wr->line && wr->names;
+  // The header inserts each name twice: three times the line in all.
+  return longest < SIZE_MAX / 8 && ncols < SIZE_MAX / 8 / usualinserted &&
+         (wr->names = allocate<std::string_view>(ncols)) &&
+         growto(&wr->line, &wr->cap,
+                3 * (longest + 1) + ncols * usualinserted, 0);
 }
 
-void writerrelease(writer* wr) {
-  std::free(wr->line);
-  std::free(wr->names);
+// The most that the fields inserted after one data column take: in a data
+// line two printed values with their tabs; in the header its name twice,
+// with the endings and the function's number.
+static std::size_t insertedroom(const writer& wr, long r, int k) {
+  if (r >= 0)
+    return 2 * (maxformatted + 1);
+  return 2 * wr.names[k].size() + 40;
+}
+
+// Makes room for need more bytes after at in the output line, which may
+// move; at is kept in step. False when the memory cannot be had.
+static bool room(writer* wr, char** at, std::size_t need) {
+  const auto used = static_cast<std::size_t>(*at - wr->line.get());
+  if (need <= wr->cap - used)
+    return true;
+  if (need > SIZE_MAX / 4 - used ||
+      !growto(&wr->line, &wr->cap, used + need, used))
+    return false;
+  *at = wr->line.get() + used;
+  return true;
 }
 
 static char* put(char* at, std::string_view text) {
@@ -67,10 +82,10 @@ static char* insertfields(const writer& wr, int k, long r,
 // own text is copied in spans that end where fields are inserted or left
 // out, rather than field by field. The header's data fields name their
 // columns for the fields inserted after them.
-static void writeline(writer* wr, long r, std::string_view text,
+static bool writeline(writer* wr, long r, std::string_view text,
                       const double* LRout, const double* dLRout) {
   const layout& lay = *wr->lay;
-  char* at = wr->line;
+  char* at = wr->line.get();
   const char* span = text.data();  // kept text not yet copied
   fieldwalk walk = walkfields(text);
   std::string_view field;
@@ -79,8 +94,11 @@ static void writeline(writer* wr, long r, std::string_view text,
       continue;
     const fieldrole role = roleof(lay, i);
     const char* after = field.data() + field.size() + 1;
+    const std::string_view copied(span, field.data());
     if (role.kind == fieldkind::stray) {
-      at = put(at, std::string_view(span, field.data()));
+      if (!room(wr, &at, copied.size()))
+        return false;
+      at = put(at, copied);
       span = after;
       say(wr->dg, {"Output counting error line ", decimal(r), " array ",
                    decimal(role.col)});
@@ -88,24 +106,31 @@ static void writeline(writer* wr, long r, std::string_view text,
       wr->names[role.col] = field;
     }
     if (role.insert) {
-      at = put(at, std::string_view(span, after));
+      const std::string_view kept(span, after);
+      if (!room(wr, &at, kept.size() + insertedroom(*wr, r, role.col)))
+        return false;
+      at = put(at, kept);
       span = after;
       at = insertfields(*wr, role.col, r, LRout, dLRout, at);
     }
   }
   // The last field with the tab after it, which becomes the line end.
-  at = put(at, std::string_view(span, text.data() + text.size() + 1));
+  const std::string_view last(span, text.data() + text.size() + 1);
+  if (!room(wr, &at, last.size()))
+    return false;
+  at = put(at, last);
   at[-1] = '\n';
   // Each output line is one call of its own.
-  textwrite(wr->out, wr->line, static_cast<std::size_t>(at - wr->line));
+  textwrite(wr->out, wr->line.get(), static_cast<std::size_t>(at - wr->line.get()));
   textendcall(wr->out);
+  return true;
 }
 
-void writeheader(writer* wr, std::string_view text) {
-  writeline(wr, -1, text, nullptr, nullptr);
+bool writeheader(writer* wr, std::string_view text) {
+  return writeline(wr, -1, text, nullptr, nullptr);
 }
 
-void writerow(writer* wr, long r, std::string_view text,
-              const double* LRout, const double* dLRout) {
-  writeline(wr, r, text, LRout, dLRout);
+bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
+              const double* dLRout) {
+  return writeline(wr, r, text, LRout, dLRout);
 }

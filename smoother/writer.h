@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <string_view>
 
+#include "smoother/memory.h"
 #include "smoother/messages.h"
+#include "smoother/options.h"
 #include "smoother/table.h"
 #include "textio/textio.h"
 
@@ -14,24 +16,24 @@ struct writer {
   const layout* lay = nullptr;
   diag dg;
   textout* out = nullptr;
-  char* line = nullptr;  // the output line being built
-  std::string_view* names = nullptr;  // each data column's header name
+  owned<char> line;  // the output line being built
+  std::size_t cap = 0;
+  owned<std::string_view> names;  // each data column's header name
 };
 
-// Sets wr up to write to out, and takes room for an output line made from
-// a kept line of up to longest bytes. False when it cannot be had.
+// Sets wr up to write to out, with room for output lines made from kept
+// lines of up to longest bytes and values of the usual sizes. False when
+// it cannot be had.
 bool writerstart(writer* wr, const diag& dg, const options& opt,
                  const layout& lay, textout* out, std::size_t longest);
 
-// Writes the header line: text is the kept line without its line end,
-// and the byte after it must be a tab. Each data column's new fields are
-// named after its header field.
-void writeheader(writer* wr, std::string_view text);
+// Writes the header line: text is the kept line without its line end.
+// Each data column's new fields are named after its header field. False
+// when there is no memory for the output line.
+bool writeheader(writer* wr, std::string_view text);
 
 // Writes data line r likewise, with each data column k's smoothed value
-// LRout[k] and, with outopt 2, its error dLRout[k].
-void writerow(writer* wr, long r, std::string_view text,
-              const double* LRout, const double* dLRout);
-
-// Gives back what writerstart took.
-void writerrelease(writer* wr);
+// LRout[k] and, with outopt 2, its error dLRout[k]. False when there is
+// no memory for the output line.
+bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
+              const double* dLRout);

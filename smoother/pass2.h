@@ -3,6 +3,7 @@
 #pragma once
 
 #include "smoother/messages.h"
+#include "smoother/options.h"
 #include "smoother/table.h"
 #include "textio/textio.h"
 

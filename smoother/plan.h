@@ -1,0 +1,28 @@
+// Which rows each chunk's windows take, and so how far pass 2 must read
+// ahead before a chunk can be smoothed.
+#pragma once
+
+#include "smoother/memory.h"
+#include "smoother/table.h"
+#include "smoother/windows.h"
+
+// Pass 2 smooths and writes the rows a chunk at a time. While chunk w is
+// being written, chunks up to w + ahead may be smoothed, and the rows they
+// reach must be read.
+struct plan {
+  long chunkrows = 0;  // whole blocks
+  long nchunks = 0;
+  long ahead = 0;
+  owned<long> reachfrom;  // per chunk c: the lowest row that any window of
+                          // chunk c or a later one takes
+  owned<long> readyat;    // per chunk c: the rows to read before chunks
+                          // up to c can be smoothed
+};
+
+// Works out the plan for tab's rows in windows of sh, smoothed on
+// nthreads threads. False when its memory cannot be had.
+bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl);
+
+// The rows to read while chunk w is the next to write: those that chunks
+// up to w + ahead take.
+long rowsneeded(const plan& pl, long w);

@@ -1,0 +1,95 @@
+// The window shapes and the window walk.
+#include "smoother/windows.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Every function the table names: numbered by its place, the copy alone
+// not smoothing; each window weighs 1 at distance 0 and little at its
+// reach, and only a constant weight stays 1 at width 0 (where the others
+// divide 0 by 0).
+TEST(Shapes, EveryEntryIsAWindowOrTheCopy) {
+  EXPECT_EQ(findshape(-1), nullptr);
+  EXPECT_EQ(findshape(nshapes), nullptr);
+  for (int f = 0; f < nshapes; ++f) {
+    const shapeinfo* info = findshape(f);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->smoothfunc, f);
+    EXPECT_EQ(info->smooths, f != 0);
+    options opt;
+    opt.smoothfunc = f;
+    opt.winsize = 200;
+    const shape sh = shapeof(opt);
+    EXPECT_EQ(weightof(sh, 0), 1.0);
+    if (sh.reach > 0) {
+      EXPECT_GE(weightof(sh, sh.reach), 0.0);
+      EXPECT_LT(weightof(sh, sh.reach), info->constantweight ? 1.01 : 0.1);
+    }
+    opt.winsize = 0;
+    EXPECT_EQ(weightof(shapeof(opt), 0) == 1.0, info->constantweight);
+  }
+}
+
+// The reaches of the worked example (winsize 200), and of winsize -1 read
+// unsigned.
+TEST(Shapes, Reaches) {
+  const std::uint32_t at200[] = {0, 100, 400, 170, 600, 400};
+  const std::uint32_t atminus1[] = {0, 2147483647u, 4294967294u,
+                                    3665983897u, 4294967293u, 4294967294u};
+  for (int f = 0; f < nshapes; ++f) {
+    options opt;
+    opt.smoothfunc = f;
+    opt.winsize = 200;
+    EXPECT_EQ(shapeof(opt).reach, at200[f]) << f;
+    opt.winsize = -1;
+    EXPECT_EQ(shapeof(opt).reach, atminus1[f]) << f;
+  }
+}
+
+// The walk gives each row the window that scanning from it gives: back
+// from the row before it and forward from it, each scan ending at the
+// first row whose unsigned 32-bit distance passes the reach, so at a
+// lower position going forward, a higher one going backward, and where
+// the distance wraps round 2^32.
+TEST(Windows, WalkAgreesWithScanning) {
+  std::mt19937_64 gen(11);
+  for (int round = 0; round < 300; ++round) {
+    const long n = 1 + static_cast<long>(gen() % 400);
+    std::vector<std::int32_t> pos;
+    std::uint32_t p = static_cast<std::uint32_t>(gen());
+    for (long r = 0; r < n; ++r) {
+      const unsigned step = gen() % 10;
+      p += step == 0 ? -static_cast<std::uint32_t>(gen() % 500)
+           : step == 1 ? 0u
+           : step == 2 ? 2147483648u
+                       : static_cast<std::uint32_t>(gen() % 60);
+      pos.push_back(static_cast<std::int32_t>(p));
+    }
+    const std::uint32_t reach =
+        round % 5 == 0 ? 4294967000u : static_cast<std::uint32_t>(gen() % 300);
+    const long start = static_cast<long>(gen() % n);
+    windowwalk walk = walkwindows(pos.data(), n, reach, start);
+    for (long i = start; i < n; ++i) {
+      const auto here = static_cast<std::uint32_t>(pos[i]);
+      long first = i;
+      while (first > 0 &&
+             here - static_cast<std::uint32_t>(pos[first - 1]) <= reach)
+        --first;
+      long last = i;
+      while (last + 1 < n &&
+             static_cast<std::uint32_t>(pos[last + 1]) - here <= reach)
+        ++last;
+      long gotfirst, gotlast;
+      windowof(&walk, i, &gotfirst, &gotlast);
+      ASSERT_EQ(gotfirst, first) << "round " << round << " row " << i;
+      ASSERT_EQ(gotlast, last) << "round " << round << " row " << i;
+    }
+  }
+}
+
+}  // namespace
