@@ -141,7 +141,7 @@ static void smoothheavy(heavy* t, const options& opt) {
   smoothing sm;
   long widest;
   if (smoothingstart(&sm, t->tab, opt, cores > 0 ? cores : 1, widestunit(),
-                     &widest) != shortage::none)
+                     nullptr, &widest) != shortage::none)
     std::abort();
   drive(&sm, t);
 }

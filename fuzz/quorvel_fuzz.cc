@@ -1,11 +1,14 @@
 // Whole quorvel runs. The first line of an input holds the arguments,
-// separated by spaces; the rest is standard input. The run happens in this
-// process, in a scratch directory, with its standard streams on scratch
-// files. Every run ends with status 0 or -1 and ends each message line
-// with CR LF, or LF under -crlf=0. After -1 nothing is on standard output and the last message
-// is one that ends a run. After 0 the intermediate file holds the header
-// and every accepted line, and standard output has one line for each of
-// them, in order, beginning with its fields 0 to 3.
+// separated by spaces; the rest is standard input, which the argument "in"
+// names as a file too. The run happens in this process, in a scratch
+// directory, with its standard streams on scratch files. Every run ends
+// with status 0 or -1 and ends each message line with CR LF, or LF under
+// -crlf=0. After -1 nothing is on standard output and the last message is
+// one that ends a run (with -strict=1, any). After 0 the intermediate
+// file holds the header and every accepted line, and standard output has
+// one line for each of them, in order, beginning with its fields 0 to 3;
+// for gzip input, whose lines the harness does not decode, only the
+// status and the messages are checked.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -133,10 +136,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string last = err.substr(err.rfind('\n', err.size() - 2) + 1);
   if (status != 0) {
     CHECK(out.empty() && !err.empty());
-    CHECK(last.find("ounting error") == std::string::npos &&
-          last.find("Error parsing header") == std::string::npos);
+    CHECK(opt.strict == 1 ||
+          (last.find("ounting error") == std::string::npos &&
+           last.find("Error parsing header") == std::string::npos));
     return 0;
   }
+  if (input.size() >= 2 && input[0] == '\x1f' && input[1] == '\x8b')
+    return 0;
   if (out.starts_with("Usage: ") || out.starts_with("quorvel "))
     return 0;  // help or version: the input is not read
   std::string copy;

@@ -36,6 +36,7 @@ struct tilescratch {
   // are missing, weights and errors from stddev; and the error columns'
   // squared error terms.
   owned<double> sums;
+  std::size_t nsums;
   double* S;
   double* Wk;
   double* Vk;
@@ -44,16 +45,22 @@ struct tilescratch {
 
 void tilescratchfree::operator()(tilescratch* s) const { delete s; }
 
-tileroom newtilescratch(const band& b) {
-  const std::size_t cells = tilerows * static_cast<std::size_t>(b.ncols);
-  const std::size_t sums =
-      3 * cells + tilerows * static_cast<std::size_t>(b.nerr);
+tileroom newtilescratch(const kernelsetup& ks, const band& b) {
+  // A tile is no longer than the table, in whole groups of rows.
+  const long rows = std::min<long>(
+      tilerows, (ks.rows.n + grouprows - 1) / grouprows * grouprows);
+  const auto cells = static_cast<std::size_t>(rows * b.ncols);
+  const std::size_t sums = cells * (ks.missing ? 3 : 1) +
+                           static_cast<std::size_t>(rows * b.nerr);
   tileroom s(create<tilescratch>().release());
   if (!s || !(s->sums = allocate<double>(sums)))
     return nullptr;
+  s->nsums = sums;
+  // The sums of weights and of errors from stddev are each column's own
+  // only where values are missing.
   s->S = s->sums.get();
-  s->Wk = s->S + cells;
-  s->Vk = s->Wk + cells;
+  s->Wk = s->S + (ks.missing ? cells : 0);
+  s->Vk = s->Wk + (ks.missing ? cells : 0);
   s->V = s->Vk + cells;
   for (int r = 0; r < tilerows; ++r) {
     s->wrow[r] = s->w[r];
@@ -137,10 +144,10 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
         backward ? std::min(i - 1, seghi) : std::min(s->last[r], seghi);
     s->a[r] = a;
     s->b[r] = b;
-    const auto here = static_cast<std::uint32_t>(ks.pos[i]);
+    const auto here = static_cast<std::uint32_t>(ks.rows.pos[i]);
     for (long t = 0; t <= b - a; ++t) {
       const long j = backward ? b - t : a + t;
-      const auto there = static_cast<std::uint32_t>(ks.pos[j]);
+      const auto there = static_cast<std::uint32_t>(ks.rows.pos[j]);
       const std::uint32_t d = backward ? here - there : there - here;
       const double w = ks.sh.info->constantweight
                            ? 1.0
@@ -201,9 +208,7 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
     lo = std::min(lo, s->first[r]);
     hi = std::max(hi, s->last[r]);
   }
-  const std::size_t cells = tilerows * static_cast<std::size_t>(b.ncols);
-  std::fill_n(s->S, 3 * cells + tilerows * static_cast<std::size_t>(b.nerr),
-              0.0);
+  std::fill_n(s->sums.get(), s->nsums, 0.0);
   std::fill_n(s->W, tilerows, 0.0);
   std::fill_n(s->Vs, tilerows, 0.0);
   // The backward scans, from the row before the tile's last down to the
@@ -214,12 +219,16 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
         std::max({lo, top - segrows + 1, top - top % b.nslots});
     sumrange(ks, b, s, i0, count, bottom, top, true);
     top = bottom - 1;
+    if (ks.watch && outgone(ks.watch))
+      return;
   }
   for (long bottom = i0; bottom <= hi;) {
     const long top = std::min(
         {hi, bottom + segrows - 1, bottom - bottom % b.nslots + b.nslots - 1});
     sumrange(ks, b, s, i0, count, bottom, top, false);
     bottom = top + 1;
+    if (ks.watch && outgone(ks.watch))
+      return;
   }
   for (int r = 0; r < count; ++r) {
     const long at = static_cast<long>(r) * b.ncols;

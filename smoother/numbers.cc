@@ -1,5 +1,6 @@
 #include "smoother/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -220,6 +221,56 @@ double readnumber(std::string_view text, bool* whole) {
 
 bool hasdigits(std::string_view text) {
   return scandecimal(text.data(), text.data() + text.size()).ndigits > 0;
+}
+
+// text without the white space at its end.
+static std::string_view trimend(std::string_view text) {
+  while (!text.empty() && isblankbyte(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+bool isnumber(std::string_view text) {
+  double plain;
+  if (readplain(text, &plain))
+    return true;
+  text = trimend(text);
+  const decimalspan s = scandecimal(text.data(), text.data() + text.size());
+  return s.ndigits > 0 && s.end == text.data() + text.size();
+}
+
+bool ismissingword(std::string_view text) {
+  text = trimend(text);
+  while (!text.empty() && isblankbyte(text.front()))
+    text.remove_prefix(1);
+  char word[3] = {};
+  if (text.size() > 3)
+    return false;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    word[i] = text[i] >= 'A' && text[i] <= 'Z'
+                  ? static_cast<char>(text[i] | 0x20)
+                  : text[i];
+  const std::string_view lower(word, text.size());
+  return lower.empty() || lower == "na" || lower == "nan" || lower == "n/a";
+}
+
+bool isposition(std::string_view text) {
+  text = trimend(text);
+  std::size_t i = 0;
+  while (i < text.size() && isblankbyte(text[i]))
+    ++i;
+  const bool negative = i < text.size() && text[i] == '-';
+  i += i < text.size() && (text[i] == '-' || text[i] == '+');
+  if (i == text.size())
+    return false;
+  // The magnitude, held back at a bound that no 32-bit number reaches.
+  long long magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (!isdigitbyte(text[i]))
+      return false;
+    magnitude = std::min(magnitude * 10 + (text[i] - '0'), 1LL << 40);
+  }
+  return magnitude <= (negative ? 2147483648LL : 2147483647LL);
 }
 
 // Prints |v| (nonzero, finite) by the exact rule: its decimal form to 17

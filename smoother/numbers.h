@@ -27,6 +27,18 @@ double readnumber(std::string_view text, bool* whole = nullptr);
 // True when text begins with a number that readnumber takes digits for.
 bool hasdigits(std::string_view text);
 
+// True when text is white space, one number that readnumber takes whole,
+// and white space.
+bool isnumber(std::string_view text);
+
+// True when text is white space, a word that marks a missing value (none,
+// NA, NaN or N/A in any case), and white space.
+bool ismissingword(std::string_view text);
+
+// True when text is white space, an optional sign, digits that make a
+// number from -2147483648 to 2147483647, and white space.
+bool isposition(std::string_view text);
+
 // Room needed by formatvalue: the largest double has 309 integer digits.
 constexpr int maxformatted = 320;
 

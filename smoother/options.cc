@@ -23,6 +23,9 @@ const intoption intoptions[] = {
     {"-outopt=", &options::outopt, 0, 2},
     {"-missing=", &options::missing, 0, 1},
     {"-crlf=", &options::crlf, 0, 1},
+    {"-series=", &options::series, 0, 1},
+    {"-strict=", &options::strict, 0, 1},
+    {"-threads=", &options::threads, 0, INT_MAX},
 };
 constexpr int nintoptions = sizeof intoptions / sizeof intoptions[0];
 
@@ -47,8 +50,9 @@ request readoptions(int argc, char* const* argv, options* opt,
   request asked = request::run;
   options set = *opt;  // every value as the arguments set it
   std::string_view last[nintoptions];  // the argument that set each
+  bool input = false;
   for (int a = 0; a < argc; ++a) {
-    std::string_view arg = argv[a];
+    const std::string_view arg = argv[a];
     bool valid = false;
     if (arg == "-h" || arg == "-help" || arg == "--help") {
       asked = asked == request::run ? request::help : asked;
@@ -58,13 +62,22 @@ request readoptions(int argc, char* const* argv, options* opt,
       asked = asked == request::run ? request::version : asked;
       continue;
     }
-    if (arg.starts_with("-stddev="))
-      valid = setnumber(arg.substr(8), &set.stddev);
+    // An option may be written with two dashes; the message names the
+    // argument as it was given.
+    const std::string_view option =
+        arg.starts_with("--") ? arg.substr(1) : arg;
+    if (arg == "-" || (!arg.empty() && arg[0] != '-')) {
+      valid = !input;
+      input = true;
+      set.input = arg == "-" ? std::string_view() : arg;
+    }
+    if (option.starts_with("-stddev="))
+      valid = setnumber(option.substr(8), &set.stddev);
     for (int o = 0; o < nintoptions; ++o) {
       const intoption& io = intoptions[o];
-      if (!arg.starts_with(io.prefix))
+      if (!option.starts_with(io.prefix))
         continue;
-      valid = setint(arg.substr(io.prefix.size()), &(set.*io.value));
+      valid = setint(option.substr(io.prefix.size()), &(set.*io.value));
       last[o] = arg;
       // Line ends hold wherever they stand, even for the messages about
       // the arguments: only a value the run accepts counts.
@@ -154,8 +167,9 @@ static void helpfunctions(textout* out) {
 
 void help(std::string_view progname, textout* out) {
   static const char head[] =
-      "Smooths each data column of a tab-separated table read from standard"
-      " input.\n";
+      "Smooths each data column of a tab-separated table read from FILE, or"
+      " from\n"
+      "standard input without FILE or with -; gzip input is decompressed.\n";
   static const char rest[] =
       "  -outopt=N      inserted columns: 0 name-plotline,"
       " 1 name_smoothedN,\n"
@@ -167,6 +181,14 @@ void help(std::string_view progname, textout* out) {
       " windows\n"
       "                 instead of reading them as 0 (default 0)\n"
       "  -crlf=N        line ends written: 0 LF, 1 CR LF (default 1)\n"
+      "  -series=N      1: no window reaches across a change of field 1"
+      " (default 0)\n"
+      "  -strict=N      1: a line that would be read silently otherwise"
+      " stops the\n"
+      "                 run with a message (default 0)\n"
+      "  -threads=N     at most N smoothing threads; 0: every core"
+      " (default 0)\n"
+      "  --name=value   the same as -name=value, for each option\n"
       "  -h, --help     this help; --version: the version\n"
       "The full reference: man quorvel\n";
   usageline(progname, out);

@@ -57,7 +57,7 @@ static int nomemory(const diag& dg, std::string_view what, long lineno) {
 }
 
 int writetable(const diag& dg, const options& opt, const table& tab,
-               textin* copy, textout* out) {
+               textin* copy, textout* out, outwatch* watch) {
   if (!tab.header)
     return 0;  // an empty input has no lines at all
   copyrows rows{&dg, &opt, &tab, copy, out, {}, -1};
@@ -71,12 +71,18 @@ int writetable(const diag& dg, const options& opt, const table& tab,
     smoothed.smoothfunc = 0;
   smoothing sm;
   long widest;
-  if (smoothingstart(&sm, tab, smoothed, threadsfor(tab, smoothed),
-                     widestunit(), &widest) != shortage::none) {
-    // The first line of the chunk whose windows need the most room.
-    say(dg, {"Unable to allocate memory for the window of line ",
-             decimal(tab.blocks[widest / blockrows].firstline)});
-    return -1;
+  switch (smoothingstart(&sm, tab, smoothed, threadsfor(tab, smoothed),
+                         widestunit(), watch, &widest)) {
+    case shortage::none:
+      break;
+    case shortage::window:
+      // The first line of the chunk whose windows need the most room.
+      say(dg, {"Unable to allocate memory for the window of line ",
+               decimal(tab.blocks[widest / blockrows].firstline)});
+      return -1;
+    case shortage::results:
+      say(dg, {"Unable to allocate memory for the smoothed values"});
+      return -1;
   }
   if (readline(copy, &header, tab.longest) != lineread::line) {
     tmpreadfailed(dg);
@@ -91,6 +97,8 @@ int writetable(const diag& dg, const options& opt, const table& tab,
     tmpreadfailed(dg);
     return -1;
   }
+  if (outgone(watch))
+    out->gone = true;
   if (rows.nomemoryat >= 0)
     return nomemory(dg, "output line ", rows.nomemoryat + 2);
   return 0;

@@ -7,14 +7,15 @@ bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl) {
   // A smoothing's chunk is large enough that taking it costs a thread
   // nothing to speak of; a copy's is small, as it is written as soon as it
   // is read. No chunk has room for rows the table does not have.
-  const long chunkrows = std::min(sh.info->smooths ? 8 * blockrows : blockrows,
-                                  std::max(blockrows, (n + blockrows - 1) /
-                                                          blockrows * blockrows));
+  const long chunkrows =
+      std::max(1L, std::min(sh.info->smooths ? 8 * blockrows : blockrows, n));
   const long nchunks = (n + chunkrows - 1) / chunkrows;
   pl->chunkrows = chunkrows;
   pl->nchunks = nchunks;
+  pl->nthreads = static_cast<int>(std::max(1L, std::min<long>(nthreads,
+                                                              nchunks)));
   // A copy is written as soon as it is read.
-  pl->ahead = sh.info->smooths ? 2L * nthreads - 1 : 0;
+  pl->ahead = sh.info->smooths ? 2L * pl->nthreads - 1 : 0;
   const auto size = static_cast<std::size_t>(nchunks);
   if (!(pl->reachfrom = allocate<long>(size)) ||
       !(pl->readyat = allocate<long>(size)))
@@ -28,7 +29,7 @@ bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl) {
     return true;
   }
   // Each chunk's lowest first row and highest last row of its windows.
-  windowwalk walk = walkwindows(tab.pos.get(), n, sh.reach, 0);
+  windowwalk walk = walkwindows(rowsof(tab), sh.reach, 0);
   for (long i = 0; i < n; ++i) {
     long first;
     long last;

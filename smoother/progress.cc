@@ -3,15 +3,25 @@
 #include <cstdio>
 #include <ctime>
 
+#include <sys/stat.h>
+
 static long long now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-void progressstart(progress* p, textout* err) {
+// True when the descriptors a and b are one terminal.
+static bool oneterminal(int a, int b) {
+  struct stat sa;
+  struct stat sb;
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISCHR(sa.st_mode) &&
+         S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
+}
+
+void progressstart(progress* p, textout* err, const textout& out) {
   *p = progress();
-  p->err = err->terminal ? err : nullptr;
+  p->err = err->terminal && !oneterminal(err->fd, out.fd) ? err : nullptr;
   p->start = now();
   p->next = p->start + 1000000000LL;  // a short run shows nothing
 }

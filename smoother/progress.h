@@ -1,6 +1,7 @@
 // The progress line: on a terminal, a long run shows which pass it is in
 // and how far it has got, on one line of standard error rewritten in place.
-// Nothing of it ever goes anywhere but to a terminal.
+// Nothing of it ever goes anywhere but to a terminal, and never to the
+// terminal the output rows go to, where it would run into them.
 #pragma once
 
 #include "textio/textio.h"
@@ -13,8 +14,9 @@ struct progress {
   unsigned long long inputsize = 0;  // of a file on standard input, or 0
 };
 
-// Sets p up for a run that begins now, writing to err if it is a terminal.
-void progressstart(progress* p, textout* err);
+// Sets p up for a run that begins now, writing to err if it is a terminal
+// and out is not that same terminal.
+void progressstart(progress* p, textout* err, const textout& out);
 
 // Tells p that pass (1 or 2) has done done of total rows; pass 1, which
 // cannot know the total, tells how many bytes of the input it has read. After about a second of the run, and then a few times a second,

@@ -3,9 +3,9 @@
 #include <csignal>
 #include <string_view>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "smoother/input.h"
 #include "smoother/memory.h"
 #include "smoother/messages.h"
 #include "smoother/options.h"
@@ -22,7 +22,8 @@ struct runstate {
   textout out;
   textout err;
   progress shown;
-  textin in;
+  outwatch watch;
+  input in;
   tmpcopy tf;
   table tab;
 };
@@ -30,15 +31,24 @@ struct runstate {
 // Pass 1, the check of the function, and pass 2. Returns 0, or -1 after
 // writing a message.
 static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
+  // The input is opened before the intermediate file is looked at, so
+  // that naming the intermediate file itself reads the earlier copy.
+  if (inputopen(dg, opt.input, &rs->in) < 0)
+    return -1;
+  rs->shown.inputsize = inputsize(rs->in);
   if (tmpcreate(dg, &rs->tf) < 0)
     return -1;
-  textinopen(&rs->in, STDIN_FILENO);
-  if (readtable(dg, &rs->in, &rs->tf.out, &rs->tab) < 0) {
+  if (readtable(dg, opt, &rs->in, &rs->tf.out, &rs->tab, &rs->watch) < 0) {
     tmpputinplace(dg, &rs->tf, false);
     return -1;
   }
   if (tmpputinplace(dg, &rs->tf, true) < 0)
     return -1;
+  // A reader gone during pass 1 ends the run there, silently.
+  if (outgone(&rs->watch)) {
+    rs->out.gone = true;
+    return 0;
+  }
   // The function is checked once the whole input is read, and only for a
   // table that has something to smooth.
   if (rs->tab.lay.nLR > 0 && !findshape(opt.smoothfunc)) {
@@ -47,7 +57,7 @@ static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   }
   if (tmpreadback(dg, &rs->tf) < 0)
     return -1;
-  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out);
+  return writetable(dg, opt, rs->tab, &rs->tf.in, &rs->out, &rs->watch);
 }
 
 // What the command line asks for. Returns the run's exit status.
@@ -67,18 +77,6 @@ static int dorequest(const diag& dg, request asked, std::string_view bad,
       break;
   }
   return smoothtable(dg, opt, rs);
-}
-
-// The bytes left to read of a file on standard input, or 0 for anything
-// else, whose size is not known ahead.
-static unsigned long long inputsize() {
-  struct stat st;
-  if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
-    return 0;
-  const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
-  return at >= 0 && at < st.st_size
-             ? static_cast<unsigned long long>(st.st_size - at)
-             : 0;
 }
 
 int quorvel(int argc, char** argv) {
@@ -105,9 +103,9 @@ int quorvel(int argc, char** argv) {
   }
   textoutopen(&rs->out, STDOUT_FILENO);
   textoutopen(&rs->err, STDERR_FILENO);
+  outwatchopen(&rs->watch, STDOUT_FILENO);
   rs->out.crlf = rs->err.crlf = opt.crlf == 1;
-  progressstart(&rs->shown, &rs->err);
-  rs->shown.inputsize = inputsize();
+  progressstart(&rs->shown, &rs->err, rs->out);
   diag dg{progname, &rs->err, &rs->shown};
   int status = dorequest(dg, asked, bad, opt, rs.get());
   textflush(&rs->out);

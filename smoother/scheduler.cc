@@ -14,23 +14,50 @@ static bool takeable(const scheduler* sc, long c) {
 // its errors follow them.
 static double* slotof(const scheduler* sc, long c, double** dLRout) {
   const long cells = sc->pl->chunkrows * sc->bd->ncols;
-  double* LRout = sc->results.get() + c % (sc->pl->ahead + 1) * 2 * cells;
+  double* LRout = sc->results.get() + c % sc->nslots * 2 * cells;
   *dLRout = LRout + cells;
   return LRout;
 }
 
+// Wakes the threads that wait for rows or a free slot.
+static void wake(scheduler* sc) {
+  sc->moved.fetch_add(1, std::memory_order_release);
+  sc->moved.notify_all();
+}
+
+// Stops the smoothing: no chunk is taken any more, and pass 2, if it
+// waits for one, goes on.
+static void halt(scheduler* sc) {
+  sc->stop.store(true, std::memory_order_relaxed);
+  for (long s = 0; s < sc->nslots; ++s) {
+    sc->done[s].store(-2, std::memory_order_release);
+    sc->done[s].notify_all();
+  }
+  wake(sc);
+}
+
+// True once the smoothing has stopped, or the output's reader has gone,
+// which stops it: the rows left would be smoothed for no one.
+static bool halted(scheduler* sc) {
+  if (sc->stop.load(std::memory_order_relaxed))
+    return true;
+  if (!sc->ks->watch || !outgone(sc->ks->watch))
+    return false;
+  halt(sc);
+  return true;
+}
+
 // Smooths chunk c a tile at a time and tells pass 2. Gives up between
-// tiles once the output has failed: the rows left would be smoothed for
-// no one.
+// tiles once the smoothing has stopped.
 static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   const kernelsetup& ks = *sc->ks;
   const long i0 = c * sc->pl->chunkrows;
-  const long end = std::min(ks.n, i0 + sc->pl->chunkrows);
+  const long end = std::min(ks.rows.n, i0 + sc->pl->chunkrows);
   double* dLRout;
   double* LRout = slotof(sc, c, &dLRout);
-  windowwalk walk = walkwindows(ks.pos, ks.n, ks.sh.reach, i0);
+  windowwalk walk = walkwindows(ks.rows, ks.sh.reach, i0);
   for (long i = i0; i < end; i += tilerows) {
-    if (sc->stop.load(std::memory_order_relaxed))
+    if (halted(sc))
       return;
     const long at = (i - i0) * sc->bd->ncols;
     const int count = static_cast<int>(std::min<long>(tilerows, end - i));
@@ -39,7 +66,7 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
     else
       copytile(ks, *sc->bd, i, count, LRout + at, dLRout + at);
   }
-  std::atomic<long>& done = sc->done[c % (sc->pl->ahead + 1)];
+  std::atomic<long>& done = sc->done[c % sc->nslots];
   done.store(c, std::memory_order_release);
   done.notify_all();
 }
@@ -69,11 +96,14 @@ static void* work(void* arg) {
 }
 
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
-                const band& b, int nthreads) {
+                const band& b) {
   sc->pl = &pl;
   sc->ks = &ks;
   sc->bd = &b;
-  const auto slots = static_cast<std::size_t>(pl.ahead + 1);
+  // No more slots than chunks: a table of a few rows takes one.
+  sc->nslots = std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
+  const auto slots = static_cast<std::size_t>(sc->nslots);
+  const int nthreads = pl.nthreads;
   const auto threads = static_cast<std::size_t>(nthreads);
   const auto chunkcells = static_cast<std::size_t>(pl.chunkrows) *
                           static_cast<std::size_t>(b.ncols);
@@ -88,14 +118,14 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   // A copy sums nothing.
   if (!ks.sh.info->smooths)
     return true;
-  if (!(sc->rooms[0] = newtilescratch(b)))
+  if (!(sc->rooms[0] = newtilescratch(ks, b)))
     return false;
   // Small stacks: a thread holds only a tile's local sums on its own.
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 1 << 20);
   for (int t = 1; t < nthreads; ++t) {
-    if (!(sc->rooms[t] = newtilescratch(b)))
+    if (!(sc->rooms[t] = newtilescratch(ks, b)))
       break;
     sc->workers[t] = {sc, sc->rooms[t].get()};
     if (pthread_create(&sc->threads[sc->nthreads], &attr, work,
@@ -107,15 +137,9 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   return true;
 }
 
-// Wakes the threads that wait for rows or a free slot.
-static void wake(scheduler* sc) {
-  sc->moved.fetch_add(1, std::memory_order_release);
-  sc->moved.notify_all();
-}
-
-long schedwants(const scheduler* sc) {
+long schedwants(scheduler* sc) {
   const long writing = sc->writing.load(std::memory_order_relaxed);
-  if (writing >= sc->pl->nchunks)
+  if (writing >= sc->pl->nchunks || halted(sc))
     return -1;
   const long parsed = sc->parsed.load(std::memory_order_relaxed);
   return parsed < rowsneeded(*sc->pl, writing) ? parsed : -1;
@@ -137,8 +161,10 @@ bool schednext(scheduler* sc, chunkdone* out) {
   const long c = sc->writing.load(std::memory_order_relaxed);
   if (c >= sc->pl->nchunks)
     return false;
-  std::atomic<long>& done = sc->done[c % (sc->pl->ahead + 1)];
+  std::atomic<long>& done = sc->done[c % sc->nslots];
   for (;;) {
+    if (halted(sc))
+      return false;
     const long finished = done.load(std::memory_order_acquire);
     if (finished == c)
       break;
@@ -149,7 +175,7 @@ bool schednext(scheduler* sc, chunkdone* out) {
   out->LRout = slotof(sc, c, &dLRout);
   out->dLRout = dLRout;
   out->first = c * sc->pl->chunkrows;
-  out->end = std::min(sc->ks->n, out->first + sc->pl->chunkrows);
+  out->end = std::min(sc->ks->rows.n, out->first + sc->pl->chunkrows);
   return true;
 }
 

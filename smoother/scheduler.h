@@ -28,12 +28,13 @@ struct scheduler {
   const plan* pl = nullptr;
   const kernelsetup* ks = nullptr;
   const band* bd = nullptr;
-  owned<double> results;  // ahead + 1 chunks of means, then errors
+  long nslots = 0;  // chunks smoothed and not yet written, at the most
+  owned<double> results;  // nslots chunks of means, then errors
   owned<std::atomic<long>> done;  // per result slot: its chunk once done
   std::atomic<long> parsed{0};    // rows read into the band
   std::atomic<long> writing{0};   // the chunk pass 2 writes next
   std::atomic<long> next{0};      // the next chunk to take
-  std::atomic<bool> stop{false};  // the output has failed
+  std::atomic<bool> stop{false};  // no chunk is to be taken any more
   std::atomic<unsigned> moved{0};  // bumped as parsed or writing move
   long ready = 0;  // the first chunk whose windows are not all read
   owned<tileroom> rooms;  // each thread's, the caller's first
@@ -43,16 +44,16 @@ struct scheduler {
   ~scheduler();
 };
 
-// Takes the results and each thread's room, then starts up to nthreads - 1
+// Takes the results and each thread's room, then starts pl.nthreads - 1
 // threads (fewer where a thread's room cannot be had), which smooth b's
 // rows as ks says in the chunks of pl. False when the results or the
 // caller's room cannot be had.
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
-                const band& b, int nthreads);
+                const band& b);
 
 // The row to read into the band now; -1 when the next chunk can be waited
-// for.
-long schedwants(const scheduler* sc);
+// for, or the smoothing has stopped.
+long schedwants(scheduler* sc);
 
 // The row that schedwants asked for is in the band.
 void schedread(scheduler* sc);
@@ -67,7 +68,8 @@ struct chunkdone {
 };
 
 // Waits until the next chunk to write is smoothed, smoothing chunks itself
-// rather than wait. False when every chunk has been written.
+// rather than wait. False when every chunk has been written, or the
+// smoothing has stopped.
 bool schednext(scheduler* sc, chunkdone* c);
 
 // The chunk schednext gave is written: its room may be used again.

@@ -22,27 +22,29 @@ int threadsfor(const table& tab, const options& opt) {
   if (!findshape(opt.smoothfunc)->smooths ||
       tab.nrows * tab.lay.nLR < minthreadcells)
     return 1;
-  return usablecores();
+  // A run given its share of a machine by a scheduler is told how many.
+  return opt.threads > 0 ? opt.threads : usablecores();
 }
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
-                        int nthreads, vectorunit unit, long* widest) {
+                        int nthreads, vectorunit unit, outwatch* watch,
+                        long* widest) {
   const shape sh = shapeof(opt);
   const layout& lay = tab.lay;
   sm->ks = {sh,
-            tab.pos.get(),
-            tab.nrows,
+            rowsof(tab),
             opt.outopt == 2,
             opt.outopt == 2 && lay.nerr < lay.nLR,
             opt.missing == 1,
             opt.stddev,
             lay.errindex.get(),
-            unit};
+            unit,
+            watch};
   *widest = 0;
   if (!makeplan(tab, sh, nthreads, &sm->pl) ||
       !bandreserve(&sm->bd, sm->pl, tab, widest))
     return shortage::window;
-  if (!schedstart(&sm->sc, sm->pl, sm->ks, sm->bd, nthreads))
+  if (!schedstart(&sm->sc, sm->pl, sm->ks, sm->bd))
     return shortage::results;
   return shortage::none;
 }

@@ -19,24 +19,28 @@ struct smoothing {
   scheduler sc;  // last: it stops its threads before the rest goes
 };
 
-// How many threads smoothing tab's rows is worth.
+// How many threads smoothing tab's rows is worth, at most opt.threads
+// when that is set.
 int threadsfor(const table& tab, const options& opt);
 
 // What smoothingstart could not have.
 enum class shortage { none, window, results };
 
 // Takes what smoothing tab's rows as opt asks needs, and starts up to
-// nthreads - 1 threads, which sum on the given vector unit. Returns what
-// it could not have: the band for the window of chunk *widest's rows, or
-// the rest.
+// nthreads - 1 threads, which sum on the given vector unit and stop once
+// the reader of watch's output has gone (watch may be null). Returns what
+// it could not have: the band for the window of the rows from row
+// *widest, or the rest.
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
-                        int nthreads, vectorunit unit, long* widest);
+                        int nthreads, vectorunit unit, outwatch* watch,
+                        long* widest);
 
 // Runs the smoothing from start to end, the one loop that drives it: reads
 // each row its windows need, in order, with io->read(j, &band) (false when
 // it cannot), and hands each chunk, once smoothed, to io->write(chunk,
-// band), in order, until every chunk is written or io->gone() says that
-// no one wants them any more. False when a read failed.
+// band), in order, until every chunk is written, the smoothing has
+// stopped, or io->gone() says that no one wants them any more. False when
+// a read failed.
 template <typename rowio>
 bool drive(smoothing* sm, rowio* io) {
   for (;;) {

@@ -14,12 +14,16 @@ namespace {
 
 std::mt19937_64 gen(42);
 
+// The rows of a smoothing's chunk, where a series edge falls on a chunk's.
+constexpr long chunkrows256 = 8 * blockrows;
+
 int below(int limit) { return static_cast<int>(gen() % limit); }
 
 // A table of data columns, some with an error column; a missing value is
 // not-a-number.
 struct columns {
   std::vector<std::int32_t> pos;
+  std::vector<long> series;  // each row's series, where windows stop
   std::vector<std::vector<double>> LR;
   std::vector<std::vector<double>> dLR;  // empty without an error column
 };
@@ -49,12 +53,12 @@ std::vector<std::vector<double>> plainevaluation(const options& opt,
       }
     };
     const auto here = static_cast<std::uint32_t>(t.pos[i]);
-    for (long j = i - 1;
-         j >= 0 && here - static_cast<std::uint32_t>(t.pos[j]) <= sh.reach;
+    for (long j = i - 1; j >= 0 && t.series[j] == t.series[i] &&
+                         here - static_cast<std::uint32_t>(t.pos[j]) <= sh.reach;
          --j)
       take(j, here - static_cast<std::uint32_t>(t.pos[j]));
-    for (long j = i;
-         j < n && static_cast<std::uint32_t>(t.pos[j]) - here <= sh.reach;
+    for (long j = i; j < n && t.series[j] == t.series[i] &&
+                     static_cast<std::uint32_t>(t.pos[j]) - here <= sh.reach;
          ++j)
       take(j, static_cast<std::uint32_t>(t.pos[j]) - here);
     for (std::size_t k = 0; k < ncols; ++k) {
@@ -72,8 +76,17 @@ std::vector<std::vector<double>> plainevaluation(const options& opt,
 // errors
 // of missing ones often infinite or not-a-number; error columns on about
 // half the data columns.
-columns randomcolumns(long n, int ncols, int gaps, int drops) {
+columns randomcolumns(long n, int ncols, int gaps, int drops,
+                      long serieslength = 0) {
   columns t;
+  // Series of about serieslength rows, if any: their edges fall inside
+  // chunks, at chunks' edges and at the band's.
+  for (long r = 0, s = 0; r < n; ++r) {
+    if (serieslength > 0 && r > 0 &&
+        (r % chunkrows256 == 0 || gen() % serieslength == 0))
+      ++s;
+    t.series.push_back(s);
+  }
   for (long r = 0, p = 0; r < n; ++r) {
     const int step = below(drops);
     p += step == 0 ? -below(3000) : step == 1 ? 0 : below(200);
@@ -107,6 +120,12 @@ table tableof(const columns& t) {
   const long nblocks = (n + blockrows - 1) / blockrows;
   tab.blocks = allocate<blockfacts>(static_cast<std::size_t>(nblocks));
   std::fill_n(tab.blocks.get(), nblocks, blockfacts{blockrows, 2});
+  tab.starts = allocate<long>(t.series.size());
+  for (long r = 0; r < n; ++r)
+    if (r == 0 || t.series[r] != t.series[r - 1])
+      tab.starts[tab.nstarts++] = r;
+  if (t.series.back() == 0)
+    tab.nstarts = 0;  // one series: windows as without any
   tab.lay.nLR = ncols;
   tab.lay.errindex = allocate<int>(t.dLR.size());
   for (int k = 0; k < ncols; ++k)
@@ -158,7 +177,7 @@ std::vector<std::vector<double>> smoothbychunks(const options& opt,
                      2 * t.LR.size(), std::vector<double>(t.pos.size(), 7.0))};
   smoothing sm;
   long widest;
-  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, &widest),
+  EXPECT_EQ(smoothingstart(&sm, tab, opt, nthreads, unit, nullptr, &widest),
             shortage::none);
   EXPECT_TRUE(drive(&sm, &rows));
   return rows.got;
@@ -190,7 +209,8 @@ TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
         const long n = round % 3 == 2 ? 600 + below(600) : 1 + below(300);
         const int ncols = widths[round++ % 7];
         const int gaps = below(3) * 9 / 2;  // none, four or nine in ten
-        const columns t = randomcolumns(n, ncols, gaps, round % 2 ? 8 : 300);
+        const columns t = randomcolumns(n, ncols, gaps, round % 2 ? 8 : 300,
+                                        round % 4 == 3 ? 150 : 0);
         options opt;
         opt.smoothfunc = f;
         opt.outopt = outopt;
@@ -232,6 +252,31 @@ TEST(Smoothing, WideWindowsRoundTheRing) {
         ASSERT_TRUE(samebits(want[c], got[c]))
             << "function " << f << " threads " << nthreads << " output " << c;
     }
+  }
+}
+
+// Windows that stop at the edges of series, inside a chunk, at a chunk's
+// edge and at the band's, give the plain evaluation's bits with every
+// shape, on any number of threads and every vector unit.
+TEST(Smoothing, SeriesStopTheWindows) {
+  for (int f = 1; f <= 5; ++f) {
+    const columns t = randomcolumns(2000, 5, 4, 100000, 300);
+    options opt;
+    opt.smoothfunc = f;
+    opt.outopt = 2;
+    opt.winsize = f == 1 ? 40000 : 10000;  // some 200 rows either way
+    opt.missing = 1;
+    opt.series = 1;
+    const auto want = plainevaluation(opt, t);
+    for (int nthreads : {1, 2, 7})
+      for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
+        const auto got = smoothbychunks(opt, t, nthreads,
+                                        static_cast<vectorunit>(unit));
+        for (std::size_t c = 0; c < want.size(); ++c)
+          ASSERT_TRUE(samebits(want[c], got[c]))
+              << "function " << f << " threads " << nthreads << " unit "
+              << unit << " output " << c;
+      }
   }
 }
 

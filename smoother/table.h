@@ -63,4 +63,9 @@ struct table {
   std::size_t blockcap = 0;
   std::size_t longest = 0;  // the longest kept line, with its line end
   long longestline = 0;     // its input line number
+  // With -series, the first row of each series, in order: no window
+  // reaches across one. Without, there are none.
+  owned<long> starts;
+  long nstarts = 0;
+  std::size_t startcap = 0;
 };

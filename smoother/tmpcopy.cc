@@ -16,8 +16,13 @@ static int cantopen(const diag& dg) {
 // The signals that end a run early; if one comes during pass 1, the run's
 // own named file is removed, and the name keeps what it held. A signal
 // handler can be handed nothing, so the name it removes is the one state
-// of the run kept at file scope.
-static const int endsignals[] = {SIGINT, SIGTERM, SIGHUP};
+// of the run kept at file scope. The run ignores SIGPIPE and SIGXFSZ
+// itself, so that a write they would stop fails with its message
+// instead; an ignored signal stays ignored.
+static const int endsignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT,
+                                 SIGUSR1, SIGUSR2,   SIGALRM, SIGVTALRM,
+                                 SIGPROF, SIGXCPU,   SIGXFSZ};
+static_assert(sizeof endsignals / sizeof endsignals[0] == nendsignals);
 static volatile sig_atomic_t removeonsignal = 0;
 static char removename[64];
 
@@ -30,7 +35,7 @@ static void removeandend(int sig) {
 
 static void catchendsignals(tmpcopy* tf) {
   tf->caught = true;
-  for (int s = 0; s < 3; ++s) {
+  for (int s = 0; s < nendsignals; ++s) {
     sigaction(endsignals[s], nullptr, &tf->before[s]);
     // A signal the caller ignores (nohup) stays ignored.
     if (tf->before[s].sa_handler != SIG_IGN)
@@ -54,7 +59,7 @@ static void restoreendsignals(tmpcopy* tf) {
   if (!tf->caught)
     return;
   tf->caught = false;
-  for (int s = 0; s < 3; ++s)
+  for (int s = 0; s < nendsignals; ++s)
     sigaction(endsignals[s], &tf->before[s], nullptr);
 }
 

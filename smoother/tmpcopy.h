@@ -16,13 +16,16 @@
 
 constexpr const char* tmpname = "./quorveltmp.txt";
 
+// The signals whose default action ends a run and that a run can catch.
+constexpr int nendsignals = 11;
+
 struct tmpcopy {
   int fd = -1;
   bool named = false;  // has a name of its own until it is put in place
   char ownname[64] = {};
   unsigned long mix = 0;  // the last fresh name's seed
   bool caught = false;    // the end signals are caught, as before says
-  struct sigaction before[3];
+  struct sigaction before[nendsignals];
   textout out;  // pass 1 writes here
   textin in;    // pass 2 reads here
 };

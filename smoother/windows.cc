@@ -1,5 +1,6 @@
 #include "smoother/windows.h"
 
+#include <algorithm>
 #include <cmath>
 
 // The triangle's slope in units of x; its inverse is the triangle's reach
@@ -60,58 +61,76 @@ double weightof(const shape& sh, std::uint32_t d) {
                          static_cast<double>(sh.winsize));
 }
 
-// The end of the run of rows from i on whose positions never drop.
-static long runfrom(const std::int32_t* pos, long n, long i) {
-  long end = i + 1;
-  while (end < n && pos[end] >= pos[end - 1])
-    ++end;
-  return end;
+// The end of the run of rows from i on whose positions never drop, within
+// the rows before end.
+static long runfrom(const std::int32_t* pos, long end, long i) {
+  long e = i + 1;
+  while (e < end && pos[e] >= pos[e - 1])
+    ++e;
+  return e;
 }
 
-windowwalk walkwindows(const std::int32_t* pos, long n, std::uint32_t reach,
-                       long i) {
+// Sets the walk's series to the one that begins at or holds row i.
+static void seriesat(windowwalk* walk, long i) {
+  const rowset& rows = walk->rows;
+  if (rows.nstarts == 0) {
+    walk->from = 0;
+    walk->to = rows.n;
+    return;
+  }
+  const long* s = std::upper_bound(rows.starts, rows.starts + rows.nstarts, i);
+  walk->series = s - rows.starts - 1;
+  walk->from = rows.starts[walk->series];
+  walk->to = s < rows.starts + rows.nstarts ? *s : rows.n;
+}
+
+windowwalk walkwindows(const rowset& rows, std::uint32_t reach, long i) {
   windowwalk walk;
-  walk.pos = pos;
-  walk.n = n;
+  walk.rows = rows;
   walk.reach = reach;
+  seriesat(&walk, i);
+  const std::int32_t* pos = rows.pos;
   // Back to the start of i's run, or to a row of it beyond i's reach: no
   // later row of the run reaches behind that one either.
   walk.runstart = i;
-  while (walk.runstart > 0 && pos[walk.runstart - 1] <= pos[walk.runstart]) {
+  while (walk.runstart > walk.from &&
+         pos[walk.runstart - 1] <= pos[walk.runstart]) {
     --walk.runstart;
     if (static_cast<std::uint32_t>(pos[i]) -
             static_cast<std::uint32_t>(pos[walk.runstart]) > reach)
       break;
   }
-  walk.runend = runfrom(pos, n, i);
+  walk.runend = runfrom(pos, walk.to, i);
   walk.lo = walk.runstart;
   walk.hi = i;
   return walk;
 }
 
 void windowof(windowwalk* walk, long i, long* first, long* last) {
-  const std::int32_t* pos = walk->pos;
+  const std::int32_t* pos = walk->rows.pos;
+  if (i == walk->to)
+    seriesat(walk, i);
   if (i == walk->runend) {
     walk->runstart = walk->lo = walk->hi = i;
-    walk->runend = runfrom(pos, walk->n, i);
+    walk->runend = runfrom(pos, walk->to, i);
   }
   const auto here = static_cast<std::uint32_t>(pos[i]);
   auto at = [pos](long j) { return static_cast<std::uint32_t>(pos[j]); };
   // Within the run no position lies on the wrong side of pos[i], so the
   // distances grow steadily away from i, and past the run's ends the scans
-  // go on one row at a time.
+  // go on one row at a time, as far as the series goes.
   while (here - at(walk->lo) > walk->reach)
     ++walk->lo;
   long j = walk->lo;
   if (j == walk->runstart)
-    while (j > 0 && here - at(j - 1) <= walk->reach)
+    while (j > walk->from && here - at(j - 1) <= walk->reach)
       --j;
   *first = j;
   while (walk->hi < walk->runend && at(walk->hi) - here <= walk->reach)
     ++walk->hi;
   j = walk->hi - 1;
   if (walk->hi == walk->runend)
-    while (j + 1 < walk->n && at(j + 1) - here <= walk->reach)
+    while (j + 1 < walk->to && at(j + 1) - here <= walk->reach)
       ++j;
   *last = j;
 }

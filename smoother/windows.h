@@ -70,16 +70,28 @@ inline double cachedweight(weightcache* cache, const shape& sh,
   return w;
 }
 
+// The rows that windows are found among: their positions, and the first
+// row of each series when windows stop at series (starts is null without).
+struct rowset {
+  const std::int32_t* pos;
+  long n;
+  const long* starts = nullptr;  // in order, the first 0
+  long nstarts = 0;
+};
+
 // Finds the windows of rows in increasing order. Row i's window runs back
 // from i - 1 and forward from i, each scan ending at the first row whose
 // distance from pos[i] (the difference of the positions in wrapping 32-bit
-// arithmetic, read as unsigned) passes the reach; so a row on the wrong
-// side of pos[i] ends a scan. Where positions climb, both ends only ever
-// move forward, and finding a window costs next to nothing.
+// arithmetic, read as unsigned) passes the reach, so that a row on the
+// wrong side of pos[i] ends a scan, or at the end of i's series. Where
+// positions climb, both ends only ever move forward, and finding a window
+// costs next to nothing.
 struct windowwalk {
-  const std::int32_t* pos;
-  long n;
+  rowset rows;
   std::uint32_t reach;
+  long series = 0;  // i's series: starts[series], or 0 without any
+  long from = 0;    // the rows of i's series: [from, to)
+  long to = 0;
   long runstart = 0;  // the rows [runstart, runend) hold i and never drop
   long runend = 0;
   long lo = 0;  // the first row of the run within reach behind i
@@ -87,8 +99,7 @@ struct windowwalk {
 };
 
 // Starts a walk whose first row is i.
-windowwalk walkwindows(const std::int32_t* pos, long n, std::uint32_t reach,
-                       long i);
+windowwalk walkwindows(const rowset& rows, std::uint32_t reach, long i);
 
 // Sets [*first, *last] to row i's window: i is the walk's first row, or
 // the row after the last one asked for.

@@ -55,7 +55,8 @@ TEST(Shapes, Reaches) {
 // from the row before it and forward from it, each scan ending at the
 // first row whose unsigned 32-bit distance passes the reach, so at a
 // lower position going forward, a higher one going backward, and where
-// the distance wraps round 2^32.
+// the distance wraps round 2^32; and, where the rows are in series, at
+// the edges of the row's series, wherever the walk starts.
 TEST(Windows, WalkAgreesWithScanning) {
   std::mt19937_64 gen(11);
   for (int round = 0; round < 300; ++round) {
@@ -73,15 +74,25 @@ TEST(Windows, WalkAgreesWithScanning) {
     const std::uint32_t reach =
         round % 5 == 0 ? 4294967000u : static_cast<std::uint32_t>(gen() % 300);
     const long start = static_cast<long>(gen() % n);
-    windowwalk walk = walkwindows(pos.data(), n, reach, start);
+    // Series of a few rows to many, in every other round.
+    std::vector<long> starts;
+    std::vector<long> seriesof(n, 0);
+    for (long r = 0; r < n && round % 2; ++r) {
+      if (r == 0 || gen() % (1 + round % 50) == 0)
+        starts.push_back(r);
+      seriesof[r] = static_cast<long>(starts.size());
+    }
+    windowwalk walk = walkwindows(
+        {pos.data(), n, starts.data(), static_cast<long>(starts.size())},
+        reach, start);
     for (long i = start; i < n; ++i) {
       const auto here = static_cast<std::uint32_t>(pos[i]);
       long first = i;
-      while (first > 0 &&
+      while (first > 0 && seriesof[first - 1] == seriesof[i] &&
              here - static_cast<std::uint32_t>(pos[first - 1]) <= reach)
         --first;
       long last = i;
-      while (last + 1 < n &&
+      while (last + 1 < n && seriesof[last + 1] == seriesof[i] &&
              static_cast<std::uint32_t>(pos[last + 1]) - here <= reach)
         ++last;
       long gotfirst, gotlast;

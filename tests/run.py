@@ -7,8 +7,9 @@ result. Escapes \\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\; {N*text} is text 
 times; $name is the text of a line "let name = text". Expected \\n is CR LF,
 or LF after a leading "lf:"; "..." ends a prefix; "in" is the input with CR
 LF; "absent" is no file.
-Each run is named "qv" and has an empty directory of its own. QUORVEL_WRAP,
-when set, is a command that every run goes through (such as valgrind).
+Each run is named "qv" and has a directory of its own, which holds only
+"in", a file of the input. QUORVEL_WRAP, when set, is a command that every
+run goes through (such as valgrind).
 """
 import os, re, shlex, subprocess, sys, tempfile
 
@@ -51,6 +52,8 @@ def check(program, name, args, data, out, err="", status="0", tmp="*"):
             None if tmp == "absent" else expect(tmp, data)][:3 + (tmp != "*")]
     for alt in args.split(" ; "):
         with tempfile.TemporaryDirectory() as scratch:
+            with open(os.path.join(scratch, "in"), "wb") as f:
+                f.write(data)
             r = start(program, ["qv", *shlex.split(alt)], cwd=scratch,
                       input=data, capture_output=True, timeout=600)
             left = os.path.join(scratch, "quorveltmp.txt")

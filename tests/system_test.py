@@ -1,7 +1,8 @@
 """The programs where a table of cases can't take them: pipelines, what
 stands at ./quorveltmp.txt, streams that fail, signals, terminals.
 Everything is compared as bytes."""
-import fcntl, os, pathlib, re, resource, select, shutil, signal, socket
+import fcntl, gzip, os, pathlib, re, resource, select, shutil, signal
+import socket
 import struct
 import subprocess, tempfile, termios, time, tty, unittest
 from subprocess import PIPE
@@ -136,22 +137,30 @@ class System(unittest.TestCase):
 
     def test_ended_by_a_signal_in_pass_1(self):
         # Without /proc an unnamed file can't be named later, so the run
-        # writes a named file of its own, which the signal must remove.
+        # writes a named file of its own, which every signal that ends the
+        # run must remove.
         noproc = ["unshare", "-m", "sh", "-c", 'umount -l /proc; exec "$0"']
+        nocore = lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        ends = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
+                signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
+                signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU]
         for prefix in [], noproc * (os.geteuid() == 0):
             r = subprocess.run(prefix + [Q], cwd=self.dir, input=SMALL[0],
                                capture_output=True)
             self.assertEqual((r.stdout, os.listdir(self.dir), self.read()),
                              (SMALL[1], [TMP], crlf(SMALL[0])))
-            pathlib.Path(self.tmp).write_bytes(b"earlier")
-            p = subprocess.Popen(prefix + [Q], cwd=self.dir, stdin=PIPE)
-            os.write(p.stdin.fileno(), SMALL[0])
-            drained(p.stdin.fileno())
-            self.assertEqual(len(os.listdir(self.dir)), 1 + bool(prefix))
-            p.terminate()
-            p.communicate(timeout=10)
-            self.assertEqual((os.listdir(self.dir), self.read(),
-                              p.returncode), ([TMP], b"earlier", -15))
+            for sig in ends if prefix else ends[:1]:
+                pathlib.Path(self.tmp).write_bytes(b"earlier")
+                p = subprocess.Popen(prefix + [Q], cwd=self.dir, stdin=PIPE,
+                                     preexec_fn=nocore)
+                os.write(p.stdin.fileno(), SMALL[0])
+                drained(p.stdin.fileno())
+                self.assertEqual(len(os.listdir(self.dir)), 1 + bool(prefix))
+                p.send_signal(sig)
+                p.communicate(timeout=10)
+                self.assertEqual((os.listdir(self.dir), self.read(),
+                                  p.returncode), ([TMP], b"earlier", -sig),
+                                 signal.Signals(sig).name)
 
     @unittest.skipIf("QUORVEL_SANITIZED" in os.environ or
                      "QUORVEL_EMULATED" in os.environ,
@@ -190,6 +199,32 @@ class System(unittest.TestCase):
                      "QUORVEL_EMULATED" in os.environ,
                      "the sanitizers or the emulator need address space of "
                      "their own")
+    def test_wide_tables_under_caps(self):
+        """Memory follows the rows a table has: a few rows of very many
+        columns smooth in a cap that a chunk of 256 such rows, or 682
+        bytes an output column, would pass, on any number of threads."""
+        for rows, cols, kb in (10, 20000, 100000), (20, 200000, 400000):
+            value = [b"\t%d.%03d" % (k % 3 - 1, k * 7 % 1000)
+                     for k in range(cols)]
+            data = b"id\tchr\tpos\tx" + b"\tc" * cols + b"\n" + b"".join(
+                b"r\t1\t%d\tx" % r + b"".join(value[r:] + value[:r]) + b"\n"
+                for r in range(rows))
+            argv = ["-smoothfunc=1", "-winsize=3", "-outopt=2"]
+            want = self.run_(data, args=argv)
+            self.assertEqual(want[1:], (b"", 0))
+            for threads in 1, 2, 16:
+                def capped(kb=kb):
+                    resource.setrlimit(resource.RLIMIT_AS,
+                                       (kb << 10, kb << 10))
+                got = self.run_(data, args=argv + ["-threads=%d" % threads],
+                                preexec_fn=capped)
+                self.assertTrue(got == want, "%d x %d on %d threads: %r" % (
+                    rows, cols, threads, got[1:]))
+
+    @unittest.skipIf("QUORVEL_SANITIZED" in os.environ or
+                     "QUORVEL_EMULATED" in os.environ,
+                     "the sanitizers or the emulator need address space of "
+                     "their own")
     def test_million_rows_under_a_cap(self):
         """The band holds what the windows reach, not the table: 1,000,000
         rows of 8 columns (64 MB of values) in 20 MB, each of its 20 series
@@ -213,23 +248,59 @@ class System(unittest.TestCase):
         self.assertTrue(out == want[0][0] + b"".join(
             w[0][w[0].index(b"\n") + 1:] for w in want[1:]))
 
-    def test_reader_gone_ends_the_run(self):
-        # Windows of every row would keep this run smoothing for a minute;
-        # once its reader has gone, no row is smoothed for it any more.
-        data = b"id\tchr\tpos\tx\tA\n" + b"".join(
-            b"r\t1\t%d\tx\t%d\n" % (i, i % 7) for i in range(40000))
-        p = subprocess.Popen(["qv", "-smoothfunc=2", "-winsize=-1"],
-                             executable=Q, cwd=self.dir, stdin=PIPE,
-                             stdout=PIPE, stderr=PIPE)
-        p.stdin.write(data)
-        p.stdin.close()
-        self.assertEqual(len(p.stdout.read(10)), 10)
+    def reader_gone_after(self, p, wait, feed=lambda: None):
+        """The run p ends, silently and with 0, within 2 seconds of its
+        reader going away once wait() is done; feed() is called every 20 ms
+        until it ends."""
+        wait()
         p.stdout.close()
+        gone = time.monotonic()
+        while p.poll() is None and time.monotonic() < gone + 2:
+            feed()
+            time.sleep(0.02)
         try:
-            status = p.wait(timeout=5)
+            status = p.wait(timeout=0.01)
         finally:
             p.kill()
+            p.wait()
         self.assertEqual((status, p.stderr.read()), (0, b""))
+
+    @unittest.skipIf("QUORVEL_EMULATED" in os.environ,
+                     "two million rows take minutes under the emulator")
+    def test_reader_gone_ends_pass_2(self):
+        # Windows of every row would keep this run smoothing for minutes,
+        # pass 2 on one core smoothing a chunk for seconds between writes;
+        # once its reader has gone, no row is smoothed for it any more.
+        data = b"id\tchr\tpos\tx\tA\tB\n" + b"".join(
+            b"r\t1\t%d\tx\t%d\t1\n" % (i * 1000, i % 7)
+            for i in range(2000000))
+        one = lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+        p = subprocess.Popen(["qv", "-smoothfunc=5", "-winsize=-1"],
+                             executable=Q, cwd=self.dir, stdin=PIPE,
+                             stdout=PIPE, stderr=PIPE, preexec_fn=one)
+        p.stdin.write(data)
+        p.stdin.close()
+        self.reader_gone_after(p, lambda: p.stdout.read(10))
+
+    def test_reader_gone_ends_pass_1(self):
+        # A producer that goes on writing slowly: the run learns that its
+        # reader has gone while it waits for input, and puts in place the
+        # copy of what it read, as if the input had ended there.
+        p = subprocess.Popen(["qv", "-smoothfunc=2"], executable=Q,
+                             cwd=self.dir, stdin=PIPE, stdout=PIPE,
+                             stderr=PIPE)
+        data = BIG[0]
+
+        def feed():
+            try:
+                os.write(p.stdin.fileno(), b"r\t1\t5\tx\t1\n")
+            except BrokenPipeError:
+                pass
+
+        self.reader_gone_after(p, lambda: (os.write(p.stdin.fileno(), data),
+                                           drained(p.stdin.fileno())), feed)
+        p.stdin.close()
+        self.assertTrue(self.read().startswith(crlf(data)))
 
     def test_input_that_cannot_be_read(self):
         fd = os.open(self.dir, os.O_RDONLY)
@@ -339,6 +410,104 @@ class System(unittest.TestCase):
             self.assertRegex(after, b"^" + erased + re.escape(output) + erased +
                              b"$")
 
+    def test_input_by_name(self):
+        path = os.path.join(self.dir, "in.tsv")
+        pathlib.Path(path).write_bytes(SMALL[0])
+        # Standard input is not read when a file is named.
+        self.assertEqual(self.run_(b"x", args=[path]), (SMALL[1], b"", 0))
+        # The intermediate file is looked at only once the input is open:
+        # the earlier copy can be read, and a missing file is reported
+        # whatever stands at the copy's name.
+        self.assertEqual(self.run_(args=[TMP]), (SMALL[1], b"", 0))
+        self.assertEqual(self.read(), crlf(SMALL[0]))
+        os.remove(self.tmp)
+        os.mkdir(self.tmp)
+        self.assertEqual(self.run_(args=["missing"]),
+                         (b"", b"qv: Can't open missing for reading\r\n", 255))
+
+    def test_gzip_input(self):
+        """gzip data, by name or on standard input, is read member by
+        member; data that is not whole gzip data fails in pass 1, with the
+        lines decoded before the fault in the copy."""
+        data, want = BIG
+        path = os.path.join(self.dir, "in.gz")
+
+        def both(blob):
+            pathlib.Path(path).write_bytes(blob)
+            return self.run_(blob), self.run_(args=[path])
+
+        cuts = (0, 1000, 1000, 40000, len(data))  # an empty member too
+        members = b"".join(gzip.compress(data[a:b])
+                           for a, b in zip(cuts, cuts[1:]))
+        for blob in gzip.compress(data), members:
+            self.assertEqual(both(blob), ((want, b"", 0),) * 2)
+        # A Ctrl-Z ends the input: nothing after it is decoded or checked.
+        end = data.index(b"\n", 5000) + 1
+        blob = gzip.compress(data[:end] + b"\x1ajunk\n") + b"garbage"
+        self.assertEqual(both(blob), (self.run_(data[:end]),) * 2)
+        one = gzip.compress(data)
+        crc = len(one) - 8
+        for blob, kept in ((one[:len(one) // 2], None), (one + b"\x1f", data),
+                           (one + b"xy", data),
+                           (one[:crc] + bytes([one[crc] ^ 1]) + one[crc + 1:],
+                            data)):
+            for got, name in zip(both(blob), (b"standard input",
+                                              path.encode())):
+                self.assertEqual(got, (b"", b"qv: Error reading " + name +
+                                       b"\r\n", 255))
+                copy = self.read()
+                if kept:
+                    self.assertEqual(copy, crlf(kept))
+                else:  # complete lines only
+                    self.assertTrue(crlf(data).startswith(copy) and
+                                    copy.endswith(b"\n") and
+                                    len(copy) > 1000, copy[-50:])
+
+    def test_small_stack(self):
+        for prog in "$Q", "$T":
+            self.assertEqual(self.shell(
+                'ulimit -s 32; "%s" --version >/dev/null; echo $?; '
+                '"%s" | od -c | head -c 0; echo ${PIPESTATUS[0]}' % (prog, prog),
+                SMALL[0]), (b"0\n0\n", b""))
+
+    def test_nonblocking_output_with_a_slow_reader(self):
+        # The pipe is left non-blocking, as some parents do; the reader
+        # takes a little at a time. Every byte arrives, and the run ends 0.
+        for prog, want in (Q, BIG[1]), (T, crlf(BIG[0])):
+            readfd, writefd = os.pipe()
+            os.set_blocking(writefd, False)
+            p = subprocess.Popen([prog], stdin=PIPE, stdout=writefd,
+                                 stderr=PIPE, cwd=self.dir)
+            os.close(writefd)
+            p.stdin.write(BIG[0])
+            p.stdin.close()
+            got = b""
+            while chunk := os.read(readfd, 4096):
+                got += chunk
+                time.sleep(0.001)
+            os.close(readfd)
+            self.assertEqual((got == want, p.wait(10), p.stderr.read()),
+                             (True, 0, b""))
+
+    def test_no_progress_where_the_rows_go(self):
+        """With standard output on the same terminal as standard error, the
+        progress line would run into the rows: nothing of it is shown."""
+        master, term = os.openpty()
+        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
+        tty.setraw(term)
+        p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir, stdin=PIPE,
+                             stdout=term, stderr=term)
+        p.stdin.write(BIG[0][:30000])
+        p.stdin.flush()
+        time.sleep(1.3)  # still reading its input: pass 1 goes on
+        p.stdin.write(BIG[0][30000:])
+        p.stdin.close()
+        shown = b""
+        while p.poll() is None or select.select([master], [], [], 0.5)[0]:
+            if select.select([master], [], [], 0.5)[0]:
+                shown += os.read(master, 65536)
+        self.assertEqual((p.wait(10), shown), (0, BIG[1]))
+
     def test_one_core_and_no_place_for_the_file(self):
         one = lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
         # A table large enough for the smoothing threads, whose rows are
@@ -353,6 +522,9 @@ class System(unittest.TestCase):
         self.assertEqual(alone[1:], (b"", 0))
         # Not assertEqual: its diff of two large outputs takes minutes.
         self.assertTrue(self.run_(wide, args=argv) == alone)
+        for threads in 1, 2, 7:
+            self.assertTrue(self.run_(wide, args=argv + ["-threads=%d" %
+                                                         threads]) == alone)
         # Refused before anything is read: the input's offset stays at 0.
         path = os.path.join(self.dir, "in")
         pathlib.Path(path).write_bytes(SMALL[0])

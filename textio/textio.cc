@@ -3,12 +3,74 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void textinopen(textin* in, int fd) {
   *in = textin();
   in->fd = fd;
   in->terminal = isatty(fd) == 1;
+  struct stat st;
+  in->canwait = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+bool ispipe(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+bool readergone(int fd) {
+  pollfd p = {fd, 0, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+// True when a read or write of fd failed only because fd is non-blocking
+// (as a parent process may leave it) and would have had to wait. A
+// blocking descriptor that gives up (a socket's receive timeout) failed.
+static bool wouldblock(int fd) {
+  return (errno == EAGAIN || errno == EWOULDBLOCK) &&
+         (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
+}
+
+// Waits until fd is ready for events, or, on a read, until the watched
+// output's reader has gone. False when that reader has gone.
+static bool waitfor(int fd, short events, int watch) {
+  pollfd p[2] = {{fd, events, 0}, {watch, 0, 0}};
+  while (poll(p, watch >= 0 ? 2 : 1, -1) < 0 && errno == EINTR)
+    ;
+  return watch < 0 || (p[1].revents & (POLLERR | POLLHUP)) == 0;
+}
+
+// Reads up to size bytes into data, as read does, waiting for a
+// descriptor that would block. The watched output is looked at before a
+// read that may wait, and every 64 blocks.
+static ssize_t readsome(textin* in, unsigned char* data,
+                        std::size_t size = blocksize) {
+  for (;;) {
+    if (in->watch >= 0 && (in->waited || ++in->reads % 64 == 0)) {
+      const bool going = in->waited ? waitfor(in->fd, POLLIN, in->watch)
+                                    : !readergone(in->watch);
+      if (!going) {
+        in->watchgone = true;
+        return 0;
+      }
+    }
+    ssize_t got = read(in->fd, data, size);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0 && wouldblock(in->fd)) {
+      if (!waitfor(in->fd, POLLIN, in->watch)) {
+        in->watchgone = true;
+        return 0;
+      }
+      continue;
+    }
+    in->waited = in->canwait && got >= 0 &&
+                 static_cast<std::size_t>(got) < size;
+    return got;
+  }
 }
 
 // Reads one block into data and returns how many of its bytes count: from
@@ -16,10 +78,8 @@ void textinopen(textin* in, int fd) {
 // the rest of the read that holds it, unless the read begins with it,
 // which a user types to end the input. Sets in->ended or in->failed.
 static std::size_t readblock(textin* in, unsigned char* data) {
-  ssize_t got;
-  do
-    got = read(in->fd, data, blocksize);
-  while (got < 0 && errno == EINTR);
+  const ssize_t got = in->peeked >= 0 ? in->peeked : readsome(in, data);
+  in->peeked = -1;
   if (got <= 0) {
     (got == 0 ? in->ended : in->failed) = true;
     return 0;
@@ -30,7 +90,7 @@ static std::size_t readblock(textin* in, unsigned char* data) {
   if (stop) {
     n = static_cast<std::size_t>(stop - data);
     if (!in->terminal || n == 0)
-      in->ended = true;
+      in->ended = in->ctrlz = true;
   }
   return n;
 }
@@ -64,6 +124,22 @@ static std::size_t foldcrlf(textin* in, unsigned char* data, std::size_t n) {
     }
   }
   return out;
+}
+
+long textpeek(textin* in, const unsigned char** data) {
+  unsigned char* block = in->buf + 1;  // where readblock reads
+  *data = block;
+  long got = readsome(in, block);
+  // A lone first byte of the two that mark compressed input wants the
+  // second, so that the caller can tell.
+  if (got == 1 && block[0] == 0x1f) {
+    const long more = readsome(in, block + 1, blocksize - 1);
+    got += more > 0 ? more : 0;
+  }
+  in->peeked = got < 0 ? -1 : got;
+  if (got < 0)
+    in->failed = true;
+  return got;
 }
 
 long textfill(textin* in) {
@@ -105,6 +181,11 @@ void textflush(textout* out) {
     ssize_t put = write(out->fd, out->buf + done, out->len - done);
     if (put < 0 && errno == EINTR)
       continue;
+    // A descriptor left non-blocking takes the rest once it has room.
+    if (put < 0 && wouldblock(out->fd)) {
+      waitfor(out->fd, POLLOUT, -1);
+      continue;
+    }
     if (put <= 0)
       (put < 0 && errno == EPIPE ? out->gone : out->failed) = true;
     else

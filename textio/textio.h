@@ -13,9 +13,18 @@ constexpr unsigned char ctrlz = 0x1A;
 struct textin {
   int fd;
   bool terminal;           // Ctrl-Z ends only the read that holds it
+  bool canwait = false;    // a pipe, socket or terminal: a read may wait
   bool ended = false;      // no further read will be made
   bool failed = false;     // a read failed (not end of input)
   bool pendingcr = false;  // a block ended in CR; its LF may come next
+  // A pipe or socket written by the same run: once its reader has gone,
+  // the input ends, however long the writer of the input takes.
+  int watch = -1;
+  bool watchgone = false;  // the input ended because that reader went
+  bool waited = false;     // the last read was short: the next may wait
+  unsigned reads = 0;
+  bool ctrlz = false;      // the input ended at a Ctrl-Z
+  long peeked = -1;        // a first read, looked at and not yet taken
   unsigned long long bytesread = 0;  // from the descriptor, before any change
   std::size_t start = 0;
   std::size_t end = 0;
@@ -46,6 +55,12 @@ void textinopen(textin* in, int fd);
 // Returns how many are available, 0 at end of input, -1 when a read failed.
 long textfill(textin* in);
 
+// Makes in's first read, before anything is taken, and sets *data to its
+// bytes as they came, untranslated: at least two of them unless the input
+// has fewer. Returns their count (0 at the end of the input, -1 when the
+// read failed); textfill then delivers them, translated, as usual.
+long textpeek(textin* in, const unsigned char** data);
+
 // Sets out up to write descriptor fd.
 void textoutopen(textout* out, int fd);
 
@@ -59,3 +74,10 @@ void textendcall(textout* out);
 // Writes out whatever out has collected; out->failed and out->gone tell
 // whether it arrived.
 void textflush(textout* out);
+
+// True when fd is a pipe or a socket: its reader can go away.
+bool ispipe(int fd);
+
+// True when the reader of the pipe or socket fd has gone away, so that a
+// write to it would fail; it does not wait.
+bool readergone(int fd);
