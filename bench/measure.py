@@ -23,7 +23,16 @@ def build(source, builddir):
 
 
 def data(kind):
-    """Path of the input kind in bench/data, generated on first use."""
+    """Path of the input kind in bench/data, generated on first use; a kind
+    ending in .gz is the table gzipped."""
+    if kind.endswith(".gz"):
+        plain = data(kind[:-3])
+        path = plain + ".gz"
+        if not os.path.exists(path):
+            with open(path + ".part", "wb") as out:
+                sh("gzip", "-c", plain, stdout=out)
+            os.rename(path + ".part", path)
+        return path
     path = os.path.join(DATA, kind + ".tsv")
     if not os.path.exists(path):
         os.makedirs(DATA, exist_ok=True)

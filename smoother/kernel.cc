@@ -155,13 +155,9 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
       s->w[r][j - seglo] = w;
       if (ks.errors)
         s->sq[r][j - seglo] = w * w;
-      if (!ks.missing)
-        s->W[r] += w;
       // One factor w, so that the error comes to |stddev| / sqrt(W).
-      if (ks.withstddev && ks.missing)
+      if (ks.withstddev)
         s->st[r][j - seglo] = w * sd * sd;
-      else if (ks.withstddev)
-        s->Vs[r] += w * sd * sd;
     }
   }
 }
@@ -176,6 +172,17 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
              s->S, bd.ncols, nrows};
   if (!ks.missing) {
     sumterms<product>(ks.unit, sg, bd.ncols, backward);
+    // The sums that every column shares, of the weights and of the errors
+    // from stddev, summed as a column of ones: each row's terms in their
+    // order, four rows side by side.
+    static const double one = 1.0;
+    segment ones{&one, 0, seglo, s->a, s->b, s->wrow, s->W, 1, nrows};
+    sumterms<present>(ks.unit, ones, 1, backward);
+    if (ks.withstddev) {
+      ones.acc = s->Vs;
+      ones.factor = s->strow;
+      sumterms<present>(ks.unit, ones, 1, backward);
+    }
   } else {
     sumterms<productpresent>(ks.unit, sg, bd.ncols, backward);
     sg.acc = s->Wk;

@@ -50,9 +50,13 @@ double weightof(const shape& sh, std::uint32_t d);
 // so the bits are the same either way.
 constexpr int cachebits = 12;
 struct weightcache {
-  std::uint32_t distance[1 << cachebits];
-  double weight[1 << cachebits];
-  bool used[1 << cachebits] = {};
+  // A slot's distance and weight lie together, in one cache line.
+  struct slot {
+    double weight;
+    std::uint32_t distance;
+    std::uint32_t used;
+  };
+  slot slots[1 << cachebits] = {};
 };
 
 // weightof(sh, d), from the cache when it holds it.
@@ -60,14 +64,11 @@ inline double cachedweight(weightcache* cache, const shape& sh,
                            std::uint32_t d) {
   // The top bits of d times 2^32 over the golden ratio: distances on a
   // grid of any spacing spread evenly over the slots.
-  const std::uint32_t slot = (d * 2654435761u) >> (32 - cachebits);
-  if (cache->used[slot] && cache->distance[slot] == d)
-    return cache->weight[slot];
-  const double w = weightof(sh, d);
-  cache->used[slot] = true;
-  cache->distance[slot] = d;
-  cache->weight[slot] = w;
-  return w;
+  weightcache::slot& slot = cache->slots[(d * 2654435761u) >> (32 - cachebits)];
+  if (slot.used && slot.distance == d)
+    return slot.weight;
+  slot = {weightof(sh, d), d, 1};
+  return slot.weight;
 }
 
 // The rows that windows are found among: their positions, and the first
