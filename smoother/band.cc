@@ -8,39 +8,60 @@
 
 #include "smoother/lines.h"
 
-bool bandreserve(band* b, const plan& pl, const table& tab, long* widest) {
-  // The most rows and lines kept at once: while chunk w is written, from
-  // the lowest row a window still takes, or from w's first line for the
-  // text, up to the end of the chunks that w + ahead needs.
-  long rows = 1;
-  long rooms = 1;
-  std::size_t held = 0;     // the rooms of the chunks [w, upto)
-  std::size_t largest = 0;  // one chunk's room
-  std::size_t text = 0;
+// The most bytes that the rooms of chunks take at once, with roomsahead
+// as band says, and the most rooms; the largest chunk's room is added,
+// for the bytes a room that goes round the ring's end leaves unused.
+static std::size_t roomsize(const plan& pl, const table& tab, long roomsahead,
+                            long* rooms) {
+  std::size_t held = 0;  // the rooms of the chunks [w, upto)
+  std::size_t most = 0;
+  std::size_t largest = 0;
   long upto = 0;
-  *widest = 0;
+  *rooms = 1;
   for (long w = 0; w < pl.nchunks; ++w) {
-    const long need = chunksneeded(pl, w);
+    const long need = roomsahead ? std::min(chunksneeded(pl, w), w + roomsahead)
+                                 : chunksneeded(pl, w);
     for (; upto < need; ++upto) {
       std::size_t size;
       chunkat(pl, tab, upto, &size);
       held += size + 1;
       largest = std::max(largest, size + 1);
     }
-    const long loaded = std::min(tab.nrows, need * pl.chunkrows);
-    if (loaded - pl.reachfrom[w] > rows) {
-      rows = loaded - pl.reachfrom[w];
-      *widest = w * pl.chunkrows;
-    }
-    rooms = std::max(rooms, need - w);
-    text = std::max(text, held);
+    *rooms = std::max(*rooms, need - w);
+    most = std::max(most, held);
     std::size_t size;
     chunkat(pl, tab, w, &size);
     held -= size + 1;
   }
-  // A room that does not fit before the ring's end leaves those bytes
-  // unused; one more room's worth covers them.
-  text += largest + 1;
+  return most + largest + 1;
+}
+
+bool bandreserve(band* b, const plan& pl, const table& tab,
+                 std::size_t budget, long* widest) {
+  // The most rows kept at once: while chunk w is written, from the lowest
+  // row a window still takes up to the end of the chunks that w + ahead
+  // needs.
+  long rows = 1;
+  *widest = 0;
+  b->largest = 0;
+  for (long w = 0; w < pl.nchunks; ++w) {
+    const long loaded = std::min(tab.nrows, chunksneeded(pl, w) * pl.chunkrows);
+    if (loaded - pl.reachfrom[w] > rows) {
+      rows = loaded - pl.reachfrom[w];
+      *widest = w * pl.chunkrows;
+    }
+    std::size_t size;
+    chunkat(pl, tab, w, &size);
+    b->largest = std::max(b->largest, size);
+  }
+  long rooms;
+  b->roomsahead = 0;
+  std::size_t text = roomsize(pl, tab, 0, &rooms);
+  b->nreads = rooms;
+  if (text > budget) {
+    b->roomsahead = std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
+    text = roomsize(pl, tab, b->roomsahead, &rooms);
+  }
   const layout& lay = tab.lay;
   b->nslots = rows;
   b->ncols = lay.nLR;
@@ -77,11 +98,10 @@ void bandrelease(band* b) {
   --b->held;
 }
 
-// Reads size bytes at at of fd into to, through short reads. False when
-// they cannot all be read.
-static bool readat(int fd, char* to, std::size_t size, std::uint64_t at) {
+bool bandread(const copysource& src, char* to, std::size_t size,
+              std::uint64_t at) {
   while (size > 0) {
-    const ssize_t got = pread(fd, to, size, static_cast<off_t>(at));
+    const ssize_t got = pread(src.fd, to, size, static_cast<off_t>(at));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
@@ -93,13 +113,8 @@ static bool readat(int fd, char* to, std::size_t size, std::uint64_t at) {
   return true;
 }
 
-bool bandload(band* b, const copysource& src, long c, long first, long end,
-              std::uint64_t at) {
-  const textspan& room = b->rooms[c % b->nrooms];
-  char* lines = b->bytes.get() + room.start;
-  const std::size_t size = room.size - 1;
-  if (!readat(src.fd, lines, size, at))
-    return false;
+bool bandlines(band* b, const copysource& src, long first, long end,
+               char* lines, std::size_t size, bool keep, bool values) {
   const char* stop = lines + size;
   char* from = lines;
   for (long j = first; j < end; ++j) {
@@ -115,10 +130,12 @@ bool bandload(band* b, const copysource& src, long c, long first, long end,
       --textend;
     *textend = '\t';
     const std::string_view text(from, static_cast<std::size_t>(textend - from));
-    b->spans[j % b->nslots] = {static_cast<std::size_t>(from - b->bytes.get()),
-                               text.size() + 1};
-    readvalues(*src.lay, src.missing, text, bandvalues(*b, j),
-               banderrors(*b, j));
+    if (keep)
+      b->spans[j % b->nslots] = {
+          static_cast<std::size_t>(from - b->bytes.get()), text.size() + 1};
+    if (values)
+      readvalues(*src.lay, src.missing, text, bandvalues(*b, j),
+                 banderrors(*b, j));
     from = lf ? lf + 1 : lines + size;
   }
   return from == stop;

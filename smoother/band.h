@@ -35,12 +35,25 @@ struct band {
   long nrooms = 0;
   long oldest = 0;  // the chunks oldest to oldest + held have rooms
   long held = 0;
+  // How many chunks from the next to write have rooms: every chunk that
+  // is read (0), or, where windows reach so far ahead that their lines
+  // would take much memory, those that are printed at once; the others
+  // are read for their values alone, and again for their text.
+  long roomsahead = 0;
+  long nreads = 0;          // the most chunks read and not yet written
+  std::size_t largest = 0;  // the most bytes of one chunk's lines
 };
 
-// Takes the memory of the band that pl's windows need for tab's rows.
-// False when it cannot be had, *widest being set to the first row of the
-// chunk whose windows need the most room.
-bool bandreserve(band* b, const plan& pl, const table& tab, long* widest);
+// The bytes of lines up to which the band keeps rooms for all the chunks
+// it reads; beyond them it keeps rooms only for the chunks printed at once.
+constexpr std::size_t textbudget = 16 << 20;
+
+// Takes the memory of the band that pl's windows need for tab's rows,
+// keeping rooms for the lines of every chunk read when they take no more
+// than budget bytes. False when it cannot be had, *widest being set to
+// the first row of the chunk whose windows need the most room.
+bool bandreserve(band* b, const plan& pl, const table& tab,
+                 std::size_t budget, long* widest);
 
 inline double* bandvalues(const band& b, long j) {
   return b.values.get() + (j % b.nslots) * b.ncols;
@@ -71,8 +84,19 @@ struct copysource {
   long nrows = 0;  // the table's; the last one's line may have no end
 };
 
-// Reads chunk c's rows [first, end), whose lines lie at at in the copy,
-// into its room: each row's text, with a tab after it, and its values.
-// False when the copy does not give them back as pass 1 kept them.
-bool bandload(band* b, const copysource& src, long c, long first, long end,
+// The room of chunk c, which has one.
+inline char* bandroom(const band& b, long c) {
+  return b.bytes.get() + b.rooms[c % b.nrooms].start;
+}
+
+// Reads size bytes at at of the copy into to. False when they cannot all
+// be read.
+bool bandread(const copysource& src, char* to, std::size_t size,
               std::uint64_t at);
+
+// Takes the lines of rows [first, end), size bytes at lines as the copy
+// holds them, with a byte to spare after them: each row's text gets the
+// tab after it, and its span is kept when keep is set, its values read
+// when values is set. False when they are not the rows' lines.
+bool bandlines(band* b, const copysource& src, long first, long end,
+               char* lines, std::size_t size, bool keep, bool values);

@@ -51,7 +51,7 @@ TEST(BandText, GoesRoundAndKeepsEveryRow) {
   pl.ahead = 3;  // four chunks in the band at once
   band b;
   long widest;
-  ASSERT_TRUE(bandreserve(&b, pl, tab, &widest));
+  ASSERT_TRUE(bandreserve(&b, pl, tab, textbudget, &widest));
   const copysource src{fd, &tab.lay, false, rows};
   long admitted = 0;
   long wrapped = 0;
@@ -62,8 +62,11 @@ TEST(BandText, GoesRoundAndKeepsEveryRow) {
       bandadmit(&b, size);
       wrapped += b.rooms[admitted % b.nrooms].start == 0;
       const long first = admitted * pl.chunkrows;
-      ASSERT_TRUE(bandload(&b, src, admitted, first,
-                           std::min(rows, first + pl.chunkrows), at));
+      char* room = bandroom(b, admitted);
+      ASSERT_TRUE(bandread(src, room, size, at));
+      ASSERT_TRUE(bandlines(&b, src, first,
+                            std::min(rows, first + pl.chunkrows), room, size,
+                            true, true));
     }
     for (long i = w * pl.chunkrows; i < std::min(rows, admitted * pl.chunkrows);
          ++i) {
@@ -75,12 +78,10 @@ TEST(BandText, GoesRoundAndKeepsEveryRow) {
   EXPECT_GT(wrapped, 10);
   // A copy cut short, or with a line too many for the chunk, is not read
   // back.
-  bandadmit(&b, 10);
-  EXPECT_FALSE(bandload(&b, src, admitted, 0, 1, copy.size() - 5));
-  bandrelease(&b);
-  std::size_t size;
-  bandadmit(&b, chunkat(pl, tab, 0, &size) + size);
-  EXPECT_FALSE(bandload(&b, src, admitted + 1, 0, pl.chunkrows - 1, 0));
+  char room[64];
+  EXPECT_FALSE(bandread(src, room, 10, copy.size() - 5));
+  ASSERT_TRUE(bandread(src, room, 10, copy.size() - 10));
+  EXPECT_FALSE(bandlines(&b, src, rows - 3, rows - 2, room, 10, false, true));
   close(fd);
 }
 

@@ -73,15 +73,17 @@ static bool inflateall(input* in, z_stream* zs) {
   bool full = false;   // the last output filled its block: more may wait
   for (;;) {
     if (zs->avail_in == 0 && !full) {
+      // Input that may keep the thread waiting (a pipe, non-blocking or
+      // not) is waited for beside the text's reader, which may go: then
+      // nothing more is decompressed.
+      pollfd p[2] = {{in->fd, POLLIN, 0}, {out, 0, 0}};
+      if (in->raw.canwait && poll(p, 2, -1) < 0 && errno == EINTR)
+        continue;
+      if (in->raw.canwait && (p[1].revents & (POLLERR | POLLHUP)))
+        return true;
       const ssize_t got = read(in->fd, in->zin.get(), inflateblock);
-      if (got < 0 && errno == EINTR)
+      if (got < 0 && (errno == EINTR || errno == EAGAIN))
         continue;
-      if (got < 0 && errno == EAGAIN) {
-        // Standard input left non-blocking: wait until it has data.
-        pollfd p = {in->fd, POLLIN, 0};
-        poll(&p, 1, -1);
-        continue;
-      }
       if (got <= 0)
         return got == 0 && !member;
       in->rawread.fetch_add(static_cast<unsigned long long>(got),

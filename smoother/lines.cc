@@ -44,26 +44,6 @@ lineread readline(textin* in, linebuf* line, std::size_t limit) {
   }
 }
 
-long readlineto(textin* in, char* to, std::size_t room) {
-  std::size_t size = 0;
-  for (;;) {
-    long avail = textfill(in);
-    if (avail < 0)
-      return -1;
-    if (avail == 0)
-      return static_cast<long>(size);
-    std::size_t take;
-    const bool lf = uptolf(*in, avail, &take);
-    if (take > room - size)
-      return -1;
-    std::memcpy(to + size, in->buf + in->start, take);
-    size += take;
-    in->start += take;
-    if (lf)
-      return static_cast<long>(size);
-  }
-}
-
 std::string_view linetext(std::string_view line) {
   if (!line.empty() && line.back() == '\n')
     line.remove_suffix(1);
@@ -191,6 +171,119 @@ static std::size_t counttabsof(std::string_view text, std::size_t atmost) {
   for (; p < text.size() && count < atmost; ++p)
     count += text[p] == '\t';
   return count < atmost ? count : atmost;
+}
+
+// What plainfields has seen of the field under way.
+struct plainfield {
+  std::size_t start = 0;  // where it starts
+  unsigned digits = 0;    // digits, and points, seen so far (up to 2)
+  unsigned points = 0;
+  bool minus = false;     // a minus anywhere but at its start
+};
+
+// Whether the field seen is plainly a number.
+static bool isplain(const plainfield& f) {
+  return f.digits > 0 && f.points < 2 && !f.minus;
+}
+
+long plainfieldsportable(std::string_view text, long most,
+                         std::size_t* next) {
+  long done = 0;
+  plainfield f;
+  for (std::size_t i = 0; i <= text.size() && done < most; ++i) {
+    const char c = i < text.size() ? text[i] : '\t';
+    if (c == '\t') {
+      if (!isplain(f))
+        break;
+      ++done;
+      f = plainfield();
+      f.start = i + 1;
+    } else if (static_cast<unsigned char>(c - '0') < 10) {
+      f.digits = 1;
+    } else if (c == '.') {
+      f.points += f.points < 2;
+    } else if (c != '-' || i != f.start) {
+      break;  // a minus elsewhere, or a byte of no number
+    }
+  }
+  *next = f.start;
+  return done;
+}
+
+#ifdef QUORVEL_TABS16
+// The bytes of 16 at text that are of the classes a plain number has, a
+// bit each: digits, points, minus signs and tabs; *other gets the rest.
+static void classes16(const char* text, std::uint32_t* digits,
+                      std::uint32_t* points, std::uint32_t* minus,
+                      std::uint32_t* tabs, std::uint32_t* other) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  // Digits are the bytes that stay below 10 once '0' is taken away,
+  // compared as signed bytes after the sign bit is turned.
+  const __m128i shifted = _mm_xor_si128(_mm_sub_epi8(bytes, _mm_set1_epi8('0')),
+                                        _mm_set1_epi8(-128));
+  const __m128i isdigit =
+      _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(-128 + 10)));
+  *digits = static_cast<std::uint32_t>(_mm_movemask_epi8(isdigit));
+  *points = static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'))));
+  *minus = static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-'))));
+  *tabs = static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+  *other = ~(*digits | *points | *minus | *tabs) & 0xffffu;
+}
+
+#endif
+
+long plainfields(std::string_view text, long most, std::size_t* next) {
+#ifdef QUORVEL_TABS16
+  long done = 0;
+  plainfield f;  // the field under way, as far as the blocks before went
+  std::size_t at = 0;
+  for (; at + 16 <= text.size() && done < most; at += 16) {
+    std::uint32_t digits, points, minus, tabs, other;
+    classes16(text.data() + at, &digits, &points, &minus, &tabs, &other);
+    // A byte of no number, or a minus past a field's start, ends the plain
+    // fields: the fields before it are taken one by one.
+    const std::uint32_t starts = ((tabs << 1) | (f.start == at)) & 0xffffu;
+    const std::uint32_t stop = other | (minus & ~starts);
+    const unsigned limit = stop ? static_cast<unsigned>(std::countr_zero(stop))
+                                : 16;
+    unsigned from = f.start > at ? static_cast<unsigned>(f.start - at) : 0;
+    tabs &= (1u << limit) - 1;
+    for (; tabs != 0 && done < most; tabs &= tabs - 1) {
+      const auto tab = static_cast<unsigned>(std::countr_zero(tabs));
+      const std::uint32_t range = ((1u << tab) - 1) & ~((1u << from) - 1);
+      const std::uint32_t p = points & range;
+      if (!(f.digits | ((digits & range) != 0)) ||
+          f.points + (p != 0) + ((p & (p - 1)) != 0) > 1) {
+        *next = f.start;
+        return done;
+      }
+      ++done;
+      f = plainfield();
+      f.start = at + tab + 1;
+      from = tab + 1;
+    }
+    if (done == most || stop)
+      break;
+    const std::uint32_t rest = ~((1u << from) - 1) & 0xffffu;
+    const std::uint32_t p = points & rest;
+    f.digits |= (digits & rest) != 0;
+    f.points += (p != 0) + ((p & (p - 1)) != 0);
+  }
+  *next = f.start;
+  if (done == most || at + 16 <= text.size())
+    return done;
+  // The bytes after the last whole block, from the start of the field
+  // under way, one at a time.
+  const long rest =
+      plainfieldsportable(text.substr(f.start), most - done, next);
+  *next += f.start;
+  return done + rest;
+#else
+  return plainfieldsportable(text, most, next);
+#endif
 }
 
 std::size_t counttabs(std::string_view text, std::size_t atmost) {

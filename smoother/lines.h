@@ -29,12 +29,6 @@ bool linereserve(linebuf* line, std::size_t size);
 // limit bytes: a longer line, or one there is no memory for, is toolong.
 lineread readline(textin* in, linebuf* line, std::size_t limit);
 
-// Reads the next line from in into the room bytes at to, up to and
-// including its LF; a last line without one ends with the input. Returns
-// its size, 0 at the end of the input, or -1 when a read failed or the
-// line does not fit.
-long readlineto(textin* in, char* to, std::size_t room);
-
 // The line without its LF: the end of the input ends a line as LF does.
 std::string_view linetext(const linebuf& line);
 std::string_view linetext(std::string_view line);
@@ -60,6 +54,19 @@ bool nextfield(fieldwalk* walk, std::string_view* field);
 // nextfield with the words of eight bytes that every machine has: what
 // the wider words must agree with.
 bool nextfieldportable(fieldwalk* walk, std::string_view* field);
+
+// Strict reading's first look at values: the number of fields at the
+// start of text (at most most of them) that are plainly numbers, an
+// optional minus, digits with at most one point among them and at least
+// one digit. Such a field is a number; any other is for the full grammar.
+// Sets *next to where the field after them starts, past text's end when
+// the line has no more.
+long plainfields(std::string_view text, long most, std::size_t* next);
+
+// plainfields one byte at a time, as every machine can: what the wider
+// words must agree with.
+long plainfieldsportable(std::string_view text, long most,
+                         std::size_t* next);
 
 // The number of tabs in text, counted up to atmost and no further.
 std::size_t counttabs(std::string_view text, std::size_t atmost);

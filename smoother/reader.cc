@@ -145,25 +145,42 @@ static int strictline(pass1* p, std::string_view text, long n) {
   fieldwalk walk = walkfields(text);
   std::string_view field;
   long i = 0;
-  for (; nextfield(&walk, &field); ++i) {
+  for (; i < 4 && nextfield(&walk, &field); ++i)
     if (i == 2 && !isposition(field)) {
       say(p->dg, {"Input line ", lineno, ": position '", field,
                   "' is not a whole number"});
       return -1;
     }
-    if (i < 4)
-      continue;
+  // The values: most are plainly numbers, taken many at a time; any other
+  // field has the full grammar's look, and a field the layout does not
+  // expect is a counting error.
+  std::size_t at = walk.ended ? text.size() + 1 : walk.from;
+  while (i == 4 || (i > 4 && at <= text.size())) {
+    if (at > text.size())
+      break;
+    std::size_t next;
+    i += plainfields(text.substr(at), lay.firststray - i, &next);
+    at += next;
+    if (at > text.size())
+      break;
     const fieldrole role = roleof(lay, i);
     if (role.kind == fieldkind::stray) {
       say(p->dg, {"Counting error line ", decimal(n), " array ",
                   decimal(role.col)});
       return -1;
     }
+    const auto* tab = static_cast<const char*>(
+        std::memchr(text.data() + at, '\t', text.size() - at));
+    field = {text.data() + at,
+             static_cast<std::size_t>(tab ? tab - text.data() - at
+                                          : text.size() - at)};
     if (!isnumber(field) && !(p->opt.missing == 1 && ismissingword(field))) {
       say(p->dg, {"Input line ", lineno, ": '", field, "' in column '",
                   fieldat(linetext(p->header), i), "' is not a number"});
       return -1;
     }
+    ++i;
+    at += field.size() + 1;
   }
   if (i < lay.nroles) {
     say(p->dg, {"Input line ", lineno, " has ", decimal(i),

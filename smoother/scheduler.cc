@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "smoother/lines.h"
+
 // Wakes the threads that wait for work.
 static void wake(scheduler* sc) {
   sc->moved.fetch_add(1, std::memory_order_release);
@@ -37,24 +39,77 @@ static long chunkrows(const scheduler* sc, long c, long* end) {
   return first;
 }
 
-// Reads chunk c into its room, and tells the others how far the rows
-// read in order go. Stops the smoothing when the copy cannot be read.
-static void loadchunk(scheduler* sc, long c) {
+// Stops the smoothing because the copy could not be read back.
+static void readfailed(scheduler* sc) {
+  sc->failed.store(true, std::memory_order_relaxed);
+  halt(sc);
+}
+
+// Reads chunk c's lines into its room, unless another thread has claimed
+// them, and keeps each row's text; values tells whether to read its
+// values too. Returns whether this thread read them; false too when the
+// copy could not be read.
+static bool claimtext(scheduler* sc, long c, bool values) {
+  std::atomic<long>& text = sc->text[c % sc->bd->nrooms];
+  long empty = -1;
+  if (!text.compare_exchange_strong(empty, -2 - c, std::memory_order_acquire))
+    return false;
   long end;
   const long first = chunkrows(sc, c, &end);
   std::size_t size;
   const std::uint64_t at = chunkat(*sc->pl, *sc->tab, c, &size);
-  if (!bandload(sc->bd, *sc->src, c, first, end, at)) {
-    sc->failed.store(true, std::memory_order_relaxed);
-    halt(sc);
-    return;
+  char* lines = bandroom(*sc->bd, c);
+  if (!bandread(*sc->src, lines, size, at) ||
+      !bandlines(sc->bd, *sc->src, first, end, lines, size, true, values)) {
+    readfailed(sc);
+    return false;
   }
-  sc->loaded[c % sc->bd->nrooms].store(c, std::memory_order_release);
+  text.store(c, std::memory_order_release);
+  text.notify_all();
+  return true;
+}
+
+// Reads chunk c's values, and tells the others how far the rows read in
+// order go. A chunk with a room has its lines read there once, by this
+// thread or the one reading its text; one without is read into the
+// thread's own lines, for its values alone.
+static void loadchunk(scheduler* sc, long c, char* scratch) {
+  long end;
+  const long first = chunkrows(sc, c, &end);
+  band* b = sc->bd;
+  if (c < sc->roomed.load(std::memory_order_acquire)) {
+    if (!claimtext(sc, c, true)) {
+      // Another thread reads the lines: wait for them, then their values.
+      std::atomic<long>& text = sc->text[c % b->nrooms];
+      for (long seen; (seen = text.load(std::memory_order_acquire)) != c;) {
+        if (halted(sc))
+          return;
+        text.wait(seen, std::memory_order_acquire);
+      }
+      for (long j = first; j < end; ++j) {
+        const std::string_view line = bandtext(*b, j);
+        readvalues(*sc->src->lay, sc->src->missing,
+                   line.substr(0, line.size() - 1), bandvalues(*b, j),
+                   banderrors(*b, j));
+      }
+    }
+  } else {
+    std::size_t size;
+    const std::uint64_t at = chunkat(*sc->pl, *sc->tab, c, &size);
+    if (!bandread(*sc->src, scratch, size, at) ||
+        !bandlines(b, *sc->src, first, end, scratch, size, false, true)) {
+      readfailed(sc);
+      return;
+    }
+  }
+  if (halted(sc))
+    return;
+  sc->loaded[c % b->nreads].store(c, std::memory_order_release);
   // Chunks are read out of order: the first to see that the chunks up to
   // one more are read moves the count on.
   long upto = sc->readupto.load(std::memory_order_acquire);
   while (upto < sc->admitted.load(std::memory_order_acquire) &&
-         sc->loaded[upto % sc->bd->nrooms].load(std::memory_order_acquire) ==
+         sc->loaded[upto % b->nreads].load(std::memory_order_acquire) ==
              upto) {
     if (sc->readupto.compare_exchange_weak(upto, upto + 1,
                                            std::memory_order_acq_rel))
@@ -116,28 +171,38 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
 }
 
 // True when chunk c may be smoothed now: the rows its windows take are
-// read and its slot is free.
+// read, its own lines are in its room, and its slot is free.
 static bool smoothable(const scheduler* sc, long c) {
   const plan& pl = *sc->pl;
   return c < pl.nchunks &&
          c < sc->writing.load(std::memory_order_acquire) + sc->nslots &&
          pl.readyat[c] <=
-             sc->readupto.load(std::memory_order_acquire) * pl.chunkrows;
+             sc->readupto.load(std::memory_order_acquire) * pl.chunkrows &&
+         sc->text[c % sc->bd->nrooms].load(std::memory_order_acquire) == c;
 }
 
 // Takes a task if there is one now, and does it: the next chunk to
-// smooth, or else the next to read. False when there is none.
-static bool taketurn(scheduler* sc, tilescratch* s) {
+// smooth, or else the next room whose lines to read, or else the next
+// chunk's values to read. False when there is none.
+static bool taketurn(scheduler* sc, tilescratch* s, char* lines) {
   long c = sc->next.load(std::memory_order_relaxed);
   if (smoothable(sc, c)) {
     if (sc->next.compare_exchange_strong(c, c + 1))
       smoothchunk(sc, c, s);
     return true;
   }
+  long t = sc->nexttext.load(std::memory_order_relaxed);
+  if (sc->bd->roomsahead > 0 &&
+      t < sc->roomed.load(std::memory_order_acquire)) {
+    if (sc->nexttext.compare_exchange_strong(t, t + 1) &&
+        claimtext(sc, t, false))
+      wake(sc);
+    return true;
+  }
   long l = sc->nextload.load(std::memory_order_relaxed);
   if (l < sc->admitted.load(std::memory_order_acquire)) {
     if (sc->nextload.compare_exchange_strong(l, l + 1))
-      loadchunk(sc, l);
+      loadchunk(sc, l, lines);
     return true;
   }
   return false;
@@ -151,11 +216,19 @@ static void* work(void* arg) {
     const unsigned seen = sc->moved.load(std::memory_order_acquire);
     if (sc->stop.load(std::memory_order_relaxed) ||
         (sc->next.load(std::memory_order_relaxed) >= nchunks &&
-         sc->nextload.load(std::memory_order_relaxed) >= nchunks))
+         sc->nextload.load(std::memory_order_relaxed) >= nchunks &&
+         (sc->bd->roomsahead == 0 ||
+          sc->nexttext.load(std::memory_order_relaxed) >= nchunks)))
       return nullptr;
-    if (!taketurn(sc, wk->s))
+    if (!taketurn(sc, wk->s, wk->lines))
       sc->moved.wait(seen, std::memory_order_acquire);
   }
+}
+
+// Thread t's room for a chunk's lines read for their values alone.
+static char* linesof(const scheduler* sc, int t) {
+  return sc->scratch ? sc->scratch.get() + t * (sc->bd->largest + 1)
+                     : nullptr;
 }
 
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
@@ -190,15 +263,21 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
       !(sc->nprinted = allocate<long>(slots)) ||
       !(sc->done = allocate<std::atomic<long>>(slots)) ||
       !(sc->loaded = allocate<std::atomic<long>>(
+            static_cast<std::size_t>(b->nreads))) ||
+      !(sc->text = allocate<std::atomic<long>>(
             static_cast<std::size_t>(b->nrooms))) ||
+      (b->roomsahead > 0 &&
+       !(sc->scratch = allocate<char>(threads * (b->largest + 1)))) ||
       !(sc->rooms = allocate<tileroom>(threads)) ||
       !(sc->workers = allocate<worker>(threads)) ||
       !(sc->threads = allocate<pthread_t>(threads)))
     return false;
   for (std::size_t s = 0; s < slots; ++s)
     sc->done[s].store(-1, std::memory_order_relaxed);
-  for (long r = 0; r < b->nrooms; ++r)
+  for (long r = 0; r < b->nreads; ++r)
     sc->loaded[r].store(-1, std::memory_order_relaxed);
+  for (long r = 0; r < b->nrooms; ++r)
+    sc->text[r].store(-1, std::memory_order_relaxed);
   // A copy sums nothing.
   const bool sums = ks.sh.info->smooths;
   if (sums && !(sc->rooms[0] = newtilescratch(ks, *b)))
@@ -210,7 +289,7 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   for (int t = 1; t < nthreads; ++t) {
     if (sums && !(sc->rooms[t] = newtilescratch(ks, *b)))
       break;
-    sc->workers[t] = {sc, sc->rooms[t].get()};
+    sc->workers[t] = {sc, sc->rooms[t].get(), linesof(sc, t)};
     if (pthread_create(&sc->threads[sc->nthreads], &attr, work,
                        &sc->workers[t]) != 0)
       break;
@@ -220,19 +299,25 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   return true;
 }
 
-// Gives rooms to the chunks that the windows of the chunks up to the next
-// to write plus the plan's reach ahead need.
+// Lets the chunks be read that the windows of the chunks up to the next to
+// write plus the plan's reach ahead need, and gives those that the band
+// keeps rooms for their rooms.
 static void admit(scheduler* sc) {
-  const long need = chunksneeded(*sc->pl, sc->writing.load(std::memory_order_relaxed));
-  long admitted = sc->admitted.load(std::memory_order_relaxed);
-  if (admitted >= need)
+  const long writing = sc->writing.load(std::memory_order_relaxed);
+  const long need = chunksneeded(*sc->pl, writing);
+  const long ahead = sc->bd->roomsahead;
+  const long rooms = ahead > 0 ? std::min(need, writing + ahead) : need;
+  long roomed = sc->roomed.load(std::memory_order_relaxed);
+  if (sc->admitted.load(std::memory_order_relaxed) >= need && roomed >= rooms)
     return;
-  for (; admitted < need; ++admitted) {
+  for (; roomed < rooms; ++roomed) {
     std::size_t size;
-    chunkat(*sc->pl, *sc->tab, admitted, &size);
+    chunkat(*sc->pl, *sc->tab, roomed, &size);
     bandadmit(sc->bd, size);
+    sc->text[roomed % sc->bd->nrooms].store(-1, std::memory_order_relaxed);
   }
-  sc->admitted.store(admitted, std::memory_order_release);
+  sc->roomed.store(roomed, std::memory_order_release);
+  sc->admitted.store(need, std::memory_order_release);
   wake(sc);
 }
 
@@ -249,7 +334,7 @@ bool schednext(scheduler* sc, chunkdone* out) {
     const long finished = done.load(std::memory_order_acquire);
     if (finished == c)
       break;
-    if (!taketurn(sc, sc->rooms[0].get()))
+    if (!taketurn(sc, sc->rooms[0].get(), linesof(sc, 0)))
       done.wait(finished, std::memory_order_acquire);
   }
   double* dLRout;

@@ -18,10 +18,11 @@
 
 struct scheduler;
 
-// What a thread is handed: the smoothing and its own room.
+// What a thread is handed: the smoothing and its own rooms.
 struct worker {
   scheduler* sc;
   tilescratch* s;
+  char* lines;  // for a chunk's lines read for their values alone
 };
 
 // A smoothing under way: what the threads and pass 2 share. Pass 2 alone
@@ -45,9 +46,16 @@ struct scheduler {
   owned<long> nfields;
   owned<long> nprinted;
   owned<std::atomic<long>> done;    // per slot: its chunk once printed
-  owned<std::atomic<long>> loaded;  // per band room: its chunk once read
-  std::atomic<long> admitted{0};  // chunks with a room, which may be read
+  owned<std::atomic<long>> loaded;  // per chunk read at once: it, once read
+  // Per band room: the chunk whose lines are in it, -1 before anyone
+  // reads them there, -2 - c while chunk c's are being read.
+  owned<std::atomic<long>> text;
+  owned<char> scratch;  // each thread's room for a chunk's lines, where
+                        // the band keeps rooms for too few chunks
+  std::atomic<long> admitted{0};  // chunks that may be read
+  std::atomic<long> roomed{0};    // chunks with a room in the band
   std::atomic<long> nextload{0};  // the next chunk to read
+  std::atomic<long> nexttext{0};  // the next room whose lines to read
   std::atomic<long> readupto{0};  // the chunks read, every one before this
   std::atomic<long> next{0};      // the next chunk to smooth
   std::atomic<long> writing{0};   // the chunk pass 2 writes next

@@ -26,7 +26,8 @@ int threadsfor(const table& tab, const options& opt) {
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
                         int nthreads, vectorunit unit, outwatch* watch,
-                        int copyfd, const writer& wr, long* widest) {
+                        int copyfd, const writer& wr, long* widest,
+                        std::size_t budget) {
   const shape sh = shapeof(opt);
   const layout& lay = tab.lay;
   sm->ks = {sh,
@@ -40,7 +41,7 @@ shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
             watch};
   *widest = 0;
   if (!makeplan(tab, sh, nthreads, &sm->pl) ||
-      !bandreserve(&sm->bd, sm->pl, tab, widest))
+      !bandreserve(&sm->bd, sm->pl, tab, budget, widest))
     return shortage::window;
   sm->src = {copyfd, &lay, opt.missing == 1, tab.nrows};
   if (!schedstart(&sm->sc, sm->pl, sm->ks, &sm->bd, sm->src, tab, wr))

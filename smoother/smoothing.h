@@ -31,12 +31,14 @@ enum class shortage { none, window, results };
 // Takes what smoothing tab's rows as opt asks needs, and starts up to
 // nthreads - 1 threads, which read the rows from the intermediate file
 // copyfd, sum on the given vector unit, print with wr, and stop once the
-// reader of watch's output has gone (watch may be null). Returns what it
-// could not have: the band for the window of the rows from row *widest,
-// or the rest.
+// reader of watch's output has gone (watch may be null); the band keeps
+// the lines of all the rows it reads when they take no more than budget
+// bytes. Returns what it could not have: the band for the window of the
+// rows from row *widest, or the rest.
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,
                         int nthreads, vectorunit unit, outwatch* watch,
-                        int copyfd, const writer& wr, long* widest);
+                        int copyfd, const writer& wr, long* widest,
+                        std::size_t budget = textbudget);
 
 // Runs the smoothing from start to end, the one loop that drives it:
 // hands each chunk, once read, smoothed and printed, to out->write(chunk,

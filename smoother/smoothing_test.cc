@@ -211,7 +211,8 @@ struct prepared {
 std::vector<std::vector<double>> smoothbychunks(const options& opt,
                                                 const prepared& p,
                                                 int nthreads,
-                                                vectorunit unit) {
+                                                vectorunit unit,
+                                                std::size_t budget) {
   writer wr;
   const diag dg{"test", p.err.get()};
   EXPECT_TRUE(writerstart(&wr, dg, opt, p.tab.lay, p.err.get(),
@@ -222,7 +223,7 @@ std::vector<std::vector<double>> smoothbychunks(const options& opt,
   smoothing sm;
   long widest;
   EXPECT_EQ(smoothingstart(&sm, p.tab, opt, nthreads, unit, nullptr,
-                           p.copyfd, wr, &widest),
+                           p.copyfd, wr, &widest, budget),
             shortage::none);
   EXPECT_EQ(drive(&sm, &rows), 0);
   return rows.got;
@@ -248,7 +249,7 @@ bool samebits(const std::vector<double>& want, const std::vector<double>& got) {
 TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
   const int widths[] = {1, 3, 8, 13, 32, 45, 70};
   int round = 0;
-  for (int f = 1; f <= 5; ++f)
+  for (int f = 1; f < nshapes; ++f)
     for (int outopt = 0; outopt <= 2; ++outopt)
       for (int winsize : {0, 1, -1, 3000, 30000}) {
         const long n = round % 3 == 2 ? 600 + below(600) : 1 + below(300);
@@ -271,7 +272,8 @@ TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
         for (int nthreads : {1, 2, 7})
           for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
             const auto got = smoothbychunks(opt, p, nthreads,
-                                            static_cast<vectorunit>(unit));
+                                            static_cast<vectorunit>(unit),
+                                            textbudget);
             for (int c = 0; c < 2 * ncols; ++c)
               ASSERT_TRUE(samebits(want[c], got[c]))
                   << "function " << f << " outopt " << outopt << " winsize "
@@ -281,38 +283,19 @@ TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
       }
 }
 
-// Windows of several chunks in a band far shorter than the table: the
-// band goes round its ring many times, and the windows' segments break at
-// its end.
-TEST(Smoothing, WideWindowsRoundTheRing) {
-  for (int f = 1; f <= 5; ++f) {
-    const columns t = randomcolumns(3000, 3, 4, 100000);
-    options opt;
-    opt.smoothfunc = f;
-    opt.outopt = 2;
-    opt.winsize = f == 1 ? 60000 : 15000;  // some 300 rows either way
-    opt.missing = 1;
-    const auto want = plainevaluation(opt, t);
-    const prepared p(opt, t);
-    for (int nthreads : {1, 2}) {
-      const auto got = smoothbychunks(opt, p, nthreads, widestunit());
-      for (std::size_t c = 0; c < want.size(); ++c)
-        ASSERT_TRUE(samebits(want[c], got[c]))
-            << "function " << f << " threads " << nthreads << " output " << c;
-    }
-  }
-}
-
-// Windows that stop at the edges of series, inside a chunk, at a chunk's
-// edge and at the band's, give the plain evaluation's bits with every
-// shape, on any number of threads and every vector unit.
+// Windows of a few hundred rows, in a band far shorter than the table,
+// which goes round its ring many times, that stop at the edges of series,
+// inside a chunk, at a chunk's edge and at the band's, give the plain
+// evaluation's bits with every shape, on any number of threads and every
+// vector unit; so do they where the band keeps the lines of only the
+// chunks being printed, and reads the others for their values alone.
 TEST(Smoothing, SeriesStopTheWindows) {
-  for (int f = 1; f <= 5; ++f) {
-    const columns t = randomcolumns(2000, 5, 4, 100000, 300);
+  for (int f = 1; f < nshapes; ++f) {
+    const columns t = randomcolumns(3000, 5, 4, 100000, 600);
     options opt;
     opt.smoothfunc = f;
     opt.outopt = 2;
-    opt.winsize = f == 1 ? 40000 : 10000;  // some 200 rows either way
+    opt.winsize = shapes[f].constantweight ? 60000 : 15000;
     opt.missing = 1;
     opt.series = 1;
     const auto want = plainevaluation(opt, t);
@@ -320,7 +303,8 @@ TEST(Smoothing, SeriesStopTheWindows) {
     for (int nthreads : {1, 2, 7})
       for (int unit = 0; unit <= static_cast<int>(widestunit()); ++unit) {
         const auto got = smoothbychunks(opt, p, nthreads,
-                                        static_cast<vectorunit>(unit));
+                                        static_cast<vectorunit>(unit),
+                                        (f + unit) % 2 ? textbudget : 0);
         for (std::size_t c = 0; c < want.size(); ++c)
           ASSERT_TRUE(samebits(want[c], got[c]))
               << "function " << f << " threads " << nthreads << " unit "

@@ -11,9 +11,14 @@ namespace {
 
 // Every function the table names: numbered by its place, the copy alone
 // not smoothing; each window weighs 1 at distance 0 and little at its
-// reach, and only a constant weight stays 1 at width 0 (where the others
-// divide 0 by 0).
+// reach (those of the worked example, winsize 200, and of winsize -1 read
+// unsigned), and only a constant weight stays 1 at width 0 (where the
+// others divide 0 by 0).
 TEST(Shapes, EveryEntryIsAWindowOrTheCopy) {
+  const std::uint32_t at200[] = {0, 100, 400, 170, 600, 400};
+  const std::uint32_t atminus1[] = {0, 2147483647u, 4294967294u,
+                                    3665983897u, 4294967293u, 4294967294u};
+  ASSERT_EQ(nshapes, 6);
   EXPECT_EQ(findshape(-1), nullptr);
   EXPECT_EQ(findshape(nshapes), nullptr);
   for (int f = 0; f < nshapes; ++f) {
@@ -23,31 +28,15 @@ TEST(Shapes, EveryEntryIsAWindowOrTheCopy) {
     EXPECT_EQ(info->smooths, f != 0);
     options opt;
     opt.smoothfunc = f;
-    opt.winsize = 200;
-    const shape sh = shapeof(opt);
-    EXPECT_EQ(weightof(sh, 0), 1.0);
-    if (sh.reach > 0) {
-      EXPECT_GE(weightof(sh, sh.reach), 0.0);
-      EXPECT_LT(weightof(sh, sh.reach), info->constantweight ? 1.01 : 0.1);
-    }
-    opt.winsize = 0;
-    EXPECT_EQ(weightof(shapeof(opt), 0) == 1.0, info->constantweight);
-  }
-}
-
-// The reaches of the worked example (winsize 200), and of winsize -1 read
-// unsigned.
-TEST(Shapes, Reaches) {
-  const std::uint32_t at200[] = {0, 100, 400, 170, 600, 400};
-  const std::uint32_t atminus1[] = {0, 2147483647u, 4294967294u,
-                                    3665983897u, 4294967293u, 4294967294u};
-  for (int f = 0; f < nshapes; ++f) {
-    options opt;
-    opt.smoothfunc = f;
-    opt.winsize = 200;
-    EXPECT_EQ(shapeof(opt).reach, at200[f]) << f;
     opt.winsize = -1;
     EXPECT_EQ(shapeof(opt).reach, atminus1[f]) << f;
+    opt.winsize = 200;
+    const shape sh = shapeof(opt);
+    EXPECT_EQ(sh.reach, at200[f]) << f;
+    EXPECT_EQ(weightof(sh, 0), 1.0);
+    EXPECT_LT(weightof(sh, sh.reach), info->constantweight ? 1.01 : 0.1);
+    opt.winsize = 0;
+    EXPECT_EQ(weightof(shapeof(opt), 0) == 1.0, info->constantweight);
   }
 }
 

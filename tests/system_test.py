@@ -44,6 +44,13 @@ class System(unittest.TestCase):
                            **kw)
         return r.stdout, r.stderr, r.returncode
 
+    def terminal(self):
+        """A pseudo-terminal in raw mode: its master and its terminal."""
+        master, term = os.openpty()
+        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
+        tty.setraw(term)
+        return master, term
+
     def shell(self, command, data):
         """Runs a bash command line; its whole process group is killed if
         it outlives its time, which fails the test."""
@@ -323,35 +330,11 @@ class System(unittest.TestCase):
         self.assertEqual(self.run_(None, T, stdin=theirs),
                          (b"ab\r\nc\r", b"", 255))
 
-    def test_textcopy_cr_lf_split_between_writes(self):
-        for rest, want in (b"\ny", b"x\r\ny"), (b"y", b"x\ry"):
-            p = subprocess.Popen([T], stdin=PIPE,
-                                 stdout=PIPE)
-            os.write(p.stdin.fileno(), b"x\r")
-            drained(p.stdin.fileno())
-            self.assertEqual(p.communicate(rest, timeout=10), (want, None))
-
-    def test_textcopy_writes_a_pipe_in_blocks(self):
-        # A block is counted before translation: 4095 LFs stay in it.
-        p = subprocess.Popen([T], stdin=PIPE, stdout=PIPE)
-        for data, want in (b"\n" * 4095, b""), (b"\nab", b"\r\n" * 4096):
-            os.write(p.stdin.fileno(), data)
-            drained(p.stdin.fileno())
-            got = b""
-            while len(got) <= len(want) and select.select([p.stdout], [], [],
-                                                          0.2)[0]:
-                got += os.read(p.stdout.fileno(), 9000)
-            self.assertEqual(got, want)
-        self.assertEqual(p.communicate(timeout=10), (b"ab", None))
-
     def test_textcopy_on_a_terminal(self):
         # Ctrl-Z drops the rest of its read, and a read that begins with it
         # ends the copy; each read's bytes show at once.
-        (inmaster, interm), (outmaster, outterm) = os.openpty(), os.openpty()
-        self.addCleanup(lambda: [os.close(fd) for fd in (inmaster, interm,
-                                                         outmaster, outterm)])
-        tty.setraw(interm)
-        tty.setraw(outterm)
+        (inmaster, interm), (outmaster, outterm) = (self.terminal(),
+                                                    self.terminal())
         p = subprocess.Popen([T], stdin=interm, stdout=outterm)
         for data, want in (b"x\x1ay\n", b"x"), (b"z\n", b"z\r\n"):
             os.write(inmaster, data)
@@ -361,9 +344,7 @@ class System(unittest.TestCase):
         self.assertEqual(p.wait(10), 0)
 
     def test_messages_on_a_terminal_show_at_once(self):
-        master, term = os.openpty()
-        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
-        tty.setraw(term)
+        master, term = self.terminal()
         p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir, stdin=PIPE,
                              stdout=PIPE, stderr=term)
         p.stdin.write(SMALL[0] + b"r\t1\t9\tx\t1\t2\n")
@@ -383,9 +364,7 @@ class System(unittest.TestCase):
         rest = b"r\t1\t5\tx\t1\n" * 1000 + b"r\t1\t5\tx\t1\t2\n"
         message = b"qv: Counting error line 3000 array 1\r\n"
         output = b"qv: Output counting error line 3000 array 1\r\n"
-        master, term = os.openpty()
-        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
-        tty.setraw(term)
+        master, term = self.terminal()
         for stderr in term, PIPE:
             p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir,
                                  stdin=PIPE, stdout=subprocess.DEVNULL,
@@ -494,9 +473,7 @@ class System(unittest.TestCase):
     def test_no_progress_where_the_rows_go(self):
         """With standard output on the same terminal as standard error, the
         progress line would run into the rows: nothing of it is shown."""
-        master, term = os.openpty()
-        self.addCleanup(lambda: [os.close(fd) for fd in (master, term)])
-        tty.setraw(term)
+        master, term = self.terminal()
         p = subprocess.Popen(["qv"], executable=Q, cwd=self.dir, stdin=PIPE,
                              stdout=term, stderr=term)
         p.stdin.write(BIG[0][:30000])
