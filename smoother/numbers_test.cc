@@ -62,41 +62,29 @@ static std::string reference(double v) {
   return sci;
 }
 
+// Printing rounds ties away from zero on the 17 significant digits, as
+// the reference rule does, and its fast path, which takes its digits by
+// multiplications, prints the bytes of the plain printing from those
+// digits: every whole part and every five decimals it can print, values of
+// every size, ties and values one step from them, both zeros, a negative
+// value that rounds to zero, huge ones, infinities and not-a-number.
 TEST(FormatValue, RoundsTiesAwayFromZeroOnSeventeenDigits) {
-  std::mt19937_64 gen(2);
-  char out[maxformatted];
-  for (int i = 0; i < 300000; ++i) {
-    // Ties of the sixth decimal and a few steps from them, and any values.
-    double tie = (static_cast<double>(gen() % 100000000000000 >>
-                                      gen() % 47) + 0.5) / 1e5;
-    double v = i % 2 ? std::ldexp(static_cast<double>(gen() >> 11),
-                                  static_cast<int>(gen() % 80) - 110)
-                     : tie;
-    for (int s = static_cast<int>(gen() % 7) - 3; s != 0; s -= s > 0 ? 1 : -1)
-      v = std::nextafter(v, s > 0 ? HUGE_VAL : 0.0);
-    v = gen() % 2 ? -v : v;
-    ASSERT_EQ(std::string(out, formatvalue(v, out)), reference(v))
-        << std::hexfloat << v;
-  }
-}
-
-// The fast path of printing, which takes its digits by multiplications,
-// prints the bytes of the plain printing from 17 significant digits: every
-// whole part and every five decimals it can print, values of every size,
-// ties and values one step from them, both zeros, a negative value that
-// rounds to zero, huge ones, infinities and not-a-number.
-TEST(FormatValue, FastPathGivesThePlainBytes) {
   char fast[maxformatted];
   char plain[maxformatted];
   auto same = [&](double v) {
     const std::string want(plain, formatvalueplain(v, plain));
-    const std::string got(fast, formatvalue(v, fast));
-    return got == want;
+    return std::string(fast, formatvalue(v, fast)) == want &&
+           !(std::fabs(v) < 1e11 && want != reference(v));
+  };
+  auto fastasplain = [&](double v) {
+    return std::string(fast, formatvalue(v, fast)) ==
+           std::string(plain, formatvalueplain(v, plain));
   };
   for (int n = 0; n < 1000000; ++n)
-    ASSERT_TRUE(same(n + 0.3) && same(-(n + 0.7))) << n;
+    ASSERT_TRUE(fastasplain(n + 0.3) && fastasplain(-(n + 0.7))) << n;
   for (int d = 0; d < 100000; ++d)
-    ASSERT_TRUE(same((d + 0.3) / 1e5) && same(7 + (d + 0.7) / 1e5)) << d;
+    ASSERT_TRUE(fastasplain((d + 0.3) / 1e5) &&
+                fastasplain(7 + (d + 0.7) / 1e5)) << d;
   std::mt19937_64 gen(4);
   for (int i = 0; i < 300000; ++i) {
     double v = std::ldexp(static_cast<double>(gen() >> 11),
