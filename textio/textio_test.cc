@@ -80,18 +80,6 @@ TEST(TextRead, CtrlZEndsTheInput) {
   EXPECT_EQ(read(p.fds[0], left, sizeof left), 4);  // "more" never read
 }
 
-// A read that fails delivers what came before it, its held CR too.
-TEST(TextRead, FailedReadAfterData) {
-  const int fd = open("/", O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  textin in;
-  textinopen(&in, fd);
-  bool failed;
-  EXPECT_EQ(readall(&in, &failed), "");
-  EXPECT_TRUE(failed);
-  close(fd);
-}
-
 // Each LF goes out as CR LF, or as it is without crlf; the block goes out
 // when 4096 bytes, counted before the CRs, are collected.
 TEST(TextWrite, LineEndsAndBlocks) {
