@@ -6,10 +6,19 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
-
 namespace {
+
+// A line of fewer than `below` bytes, each drawn from pick.
+std::string randomline(std::mt19937_64& gen, unsigned below,
+                       std::string_view pick) {
+  std::string line(gen() % below, 'x');
+  for (char& c : line)
+    c = pick[gen() % pick.size()];
+  return line;
+}
 
 std::vector<std::string> splitbytes(const std::string& line) {
   std::vector<std::string> fields(1);
@@ -28,11 +37,9 @@ std::vector<std::string> splitbytes(const std::string& line) {
 // machine) finds them elsewhere. Both widths split alike.
 TEST(Fields, TabsAtEveryPlaceOfAWord) {
   std::mt19937_64 gen(7);
-  const char pick[] = "\tab\x80\xff\x09\x01 ";
+  const std::string_view pick = "\tab\x80\xff\x09\x01 ";
   for (int round = 0; round < 20000; ++round) {
-    std::string line(gen() % 70, 'x');
-    for (char& c : line)
-      c = pick[gen() % (sizeof pick - 1)];
+    const std::string line = randomline(gen, 70, pick);
     const auto want = splitbytes(line);
     for (auto next : {nextfield, nextfieldportable}) {
       fieldwalk walk = walkfields(line);
@@ -55,11 +62,9 @@ TEST(Fields, TabsAtEveryPlaceOfAWord) {
 // grammar says: fields of every length, across its words of 16 bytes.
 TEST(Fields, PlainNumbersManyAtATime) {
   std::mt19937_64 gen(9);
-  const char pick[] = "0123456789012345678.-\t\tx";
+  const std::string_view pick = "0123456789012345678.-\t\tx";
   for (int round = 0; round < 50000; ++round) {
-    std::string line(gen() % 90, 'x');
-    for (char& c : line)
-      c = pick[gen() % (sizeof pick - 1)];
+    const std::string line = randomline(gen, 90, pick);
     long want = 0;
     for (const std::string& field : splitbytes(line)) {
       const auto digits = std::count_if(field.begin(), field.end(),
