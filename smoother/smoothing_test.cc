@@ -23,7 +23,6 @@ namespace {
 
 std::mt19937_64 gen(42);
 
-
 int below(int limit) { return static_cast<int>(gen() % limit); }
 
 // A table of data columns, some with an error column; a missing value is
@@ -80,9 +79,8 @@ std::vector<std::vector<double>> plainevaluation(const options& opt,
 // A random table: positions that climb, repeat and drop (about one row in
 // drops), spread so widely that a window meets thousands of distinct
 // distances; values of many magnitudes, gaps in ten of them missing, the
-// errors
-// of missing ones often infinite or not-a-number; error columns on about
-// half the data columns.
+// errors of missing ones often infinite or not-a-number; error columns on
+// about half the data columns.
 columns randomcolumns(long n, int ncols, int gaps, int drops,
                       long serieslength = 0) {
   columns t;

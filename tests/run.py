@@ -4,7 +4,8 @@ A case is a line: name | arguments | input | standard output | standard
 error | exit status | ./quorveltmp.txt; left off: no message, status 0, any
 file. Arguments are shell words, " ; " between command lines with one
 result. Escapes \\t \\r \\n \\v \\f \\0 \\z (0x1A) \\xHH \\\\; {N*text} is text N
-times; $name is the text of a line "let name = text". Expected \\n is CR LF,
+times; $name is the text of a line "let name = text", and $1 in a result
+the command line's first argument. Expected \\n is CR LF,
 or LF after a leading "lf:"; "..." ends a prefix; "in" is the input with CR
 LF; "absent" is no file.
 Each run is named "qv" and has a directory of its own, which holds only
@@ -48,13 +49,17 @@ def start(program, argv, **kw):
 
 
 def check(program, name, args, data, out, err="", status="0", tmp="*"):
-    want = [expect(out, data), expect(err, data), int(status),
-            None if tmp == "absent" else expect(tmp, data)][:3 + (tmp != "*")]
     for alt in args.split(" ; "):
+        argv = shlex.split(alt)
+        first = (argv or [""])[0].encode("latin-1")
+        want = [None if text == "absent" else
+                expect(text, data).replace(b"$1", first)
+                for text in (out, err, tmp)]
+        want = [want[0], want[1], int(status), want[2]][:3 + (tmp != "*")]
         with tempfile.TemporaryDirectory() as scratch:
             with open(os.path.join(scratch, "in"), "wb") as f:
                 f.write(data)
-            r = start(program, ["qv", *shlex.split(alt)], cwd=scratch,
+            r = start(program, ["qv", *argv], cwd=scratch,
                       input=data, capture_output=True, timeout=600)
             left = os.path.join(scratch, "quorveltmp.txt")
             left = open(left, "rb").read() if os.path.isfile(left) else None
@@ -76,7 +81,7 @@ def check(program, name, args, data, out, err="", status="0", tmp="*"):
 def main(program, path):
     lets, failed = {}, 0
     for line in open(path, encoding="latin-1").read().splitlines():
-        line = re.sub(r"\$(\w+)", lambda m: lets[m[1]], line)
+        line = re.sub(r"\$([A-Za-z_]\w*)", lambda m: lets[m[1]], line)
         if m := re.match(r"let (\w+) = (.*)", line):
             lets[m[1]] = m[2]
         elif line.strip() and not line.startswith("#"):
