@@ -1,6 +1,7 @@
 // Text streams: the byte translation every stream of both programs goes
 // through. Reading delivers CR LF as LF and ends at Ctrl-Z (0x1A); writing
-// turns every LF into CR LF. Both sides move data in 4096-byte blocks.
+// turns every LF into CR LF. Reads take 4096-byte blocks; writes too,
+// unless the writer is given a larger block of its own.
 #pragma once
 
 #include <cstddef>
