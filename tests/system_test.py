@@ -128,17 +128,19 @@ class System(unittest.TestCase):
         self.assertEqual(self.read(), crlf(data))
 
     def test_copy_cut_short_before_pass_2(self):
-        # Windows of every row keep the run smoothing for a while after
-        # its copy is in place under the name: time to cut the copy short.
-        data = b"".join(b"r\t1\t%d\tx\t1\n" % i for i in range(30000))
-        p = subprocess.Popen(["qv", "-smoothfunc=2", "-winsize=-1"],
+        # Pass 2 reads the copy a few chunks ahead of what it has written,
+        # and no one reads its output yet: once the copy is in place under
+        # the name, the run waits with most of it unread, time to cut it.
+        data = b"".join(b"r\t1\t%d\tx\t1\n" % i for i in range(200000))
+        p = subprocess.Popen(["qv", "-smoothfunc=1", "-threads=2"],
                              executable=Q, cwd=self.dir, stdin=PIPE,
-                             stdout=subprocess.DEVNULL, stderr=PIPE)
+                             stdout=PIPE, stderr=PIPE)
         p.stdin.write(b"id\tchr\tpos\tx\tA\n" + data)
         p.stdin.close()
         while not os.path.exists(self.tmp):
             time.sleep(0.001)
         os.truncate(self.tmp, 100)
+        p.stdout.read()
         self.assertEqual((p.stderr.read(), p.wait(timeout=60)),
                          (b"qv: Error reading ./quorveltmp.txt\r\n", 255))
 
