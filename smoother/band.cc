@@ -59,7 +59,7 @@ bool bandreserve(band* b, const plan& pl, const table& tab,
   std::size_t text = roomsize(pl, tab, 0, &rooms);
   b->nreads = rooms;
   if (text > budget) {
-    b->roomsahead = std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
+    b->roomsahead = inflight(pl);
     text = roomsize(pl, tab, b->roomsahead, &rooms);
   }
   const layout& lay = tab.lay;

@@ -84,6 +84,10 @@ struct copysource {
   long nrows = 0;  // the table's; the last one's line may have no end
 };
 
+// The bytes that hold any one chunk's lines, with the byte to spare after
+// them.
+inline std::size_t chunkroom(const band& b) { return b.largest + 1; }
+
 // The room of chunk c, which has one.
 inline char* bandroom(const band& b, long c) {
   return b.bytes.get() + b.rooms[c % b.nrooms].start;

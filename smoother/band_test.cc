@@ -76,6 +76,16 @@ TEST(BandText, GoesRoundAndKeepsEveryRow) {
     bandrelease(&b);
   }
   EXPECT_GT(wrapped, 10);
+  // Windows that reach the table's end: with no budget for text, the band
+  // keeps rooms only for the chunks printed at once, however far ahead it
+  // reads values.
+  for (long c = 0; c < pl.nchunks; ++c)
+    pl.readyat[c] = rows;
+  band far;
+  ASSERT_TRUE(bandreserve(&far, pl, tab, 0, &widest));
+  EXPECT_EQ(far.nslots, rows);
+  EXPECT_EQ(far.nrooms, pl.ahead + 1);
+  EXPECT_LE(far.cap, (pl.ahead + 2) * chunkroom(far) + 1);
   // A copy cut short, or with a line too many for the chunk, is not read
   // back.
   char room[64];

@@ -405,7 +405,7 @@ static char* formatrest(double v, char* out) {
 }
 
 char* formatvalueplain(double v, char* out) {
-  if (std::isnan(v) || std::isinf(v) || v == 0)
+  if (std::isnan(v) || std::isinf(v))
     return formatrest(v, out);
   *out = '-';
   out += v < 0;

@@ -1,9 +1,5 @@
 #include "smoother/pass2.h"
 
-#include <cerrno>
-
-#include <unistd.h>
-
 #include "smoother/lines.h"
 #include "smoother/smoothing.h"
 #include "smoother/tmpcopy.h"
@@ -66,16 +62,8 @@ static int nomemory(const diag& dg, std::string_view what, long lineno) {
 static bool readheader(int copyfd, const table& tab, linebuf* header,
                        std::string_view* text) {
   const auto size = static_cast<std::size_t>(tab.headerbytes);
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = pread(copyfd, header->text.get() + got, size - got,
-                            static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    got += static_cast<std::size_t>(n);
-  }
+  if (!bandread({copyfd}, header->text.get(), size, 0))
+    return false;
   // The copy ends the header with CR LF, unless it is the only line and
   // had no line end.
   std::size_t end = size;

@@ -2,6 +2,8 @@
 // ahead before a chunk can be smoothed.
 #pragma once
 
+#include <algorithm>
+
 #include "smoother/memory.h"
 #include "smoother/table.h"
 #include "smoother/windows.h"
@@ -28,6 +30,12 @@ inline rowset rowsof(const table& tab) {
 // Works out the plan for tab's rows in windows of sh, smoothed on up to
 // nthreads threads. False when its memory cannot be had.
 bool makeplan(const table& tab, const shape& sh, int nthreads, plan* pl);
+
+// How many chunks are smoothed and printed at once: the next to write and
+// those up to ahead of it, no more than the table has, and at least one.
+inline long inflight(const plan& pl) {
+  return std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
+}
 
 // The chunks to read while chunk w is the next to write: all those that
 // hold a row which the windows of chunks up to w + ahead take.

@@ -227,8 +227,7 @@ static void* work(void* arg) {
 
 // Thread t's room for a chunk's lines read for their values alone.
 static char* linesof(const scheduler* sc, int t) {
-  return sc->scratch ? sc->scratch.get() + t * (sc->bd->largest + 1)
-                     : nullptr;
+  return sc->scratch ? sc->scratch.get() + t * chunkroom(*sc->bd) : nullptr;
 }
 
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
@@ -240,18 +239,11 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   sc->src = &src;
   sc->tab = &tab;
   sc->wr = &wr;
-  // No more slots than chunks: a table of a few rows takes one.
-  sc->nslots = std::max(1L, std::min(pl.ahead + 1, pl.nchunks));
+  sc->nslots = inflight(pl);
   const auto slots = static_cast<std::size_t>(sc->nslots);
   const auto rows = static_cast<std::size_t>(pl.chunkrows);
   // The most a chunk's lines take, printed with values of the usual size.
-  std::size_t largest = 0;
-  for (long c = 0; c < pl.nchunks; ++c) {
-    std::size_t size;
-    chunkat(pl, tab, c, &size);
-    largest = std::max(largest, size);
-  }
-  sc->printcap = printroom(wr, pl.chunkrows, largest);
+  sc->printcap = printroom(wr, pl.chunkrows, b->largest);
   const int nthreads = pl.nthreads;
   const auto threads = static_cast<std::size_t>(nthreads);
   if (sc->printcap > SIZE_MAX / 2 / slots ||
@@ -267,7 +259,7 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
       !(sc->text = allocate<std::atomic<long>>(
             static_cast<std::size_t>(b->nrooms))) ||
       (b->roomsahead > 0 &&
-       !(sc->scratch = allocate<char>(threads * (b->largest + 1)))) ||
+       !(sc->scratch = allocate<char>(threads * chunkroom(*b)))) ||
       !(sc->rooms = allocate<tileroom>(threads)) ||
       !(sc->workers = allocate<worker>(threads)) ||
       !(sc->threads = allocate<pthread_t>(threads)))
