@@ -400,6 +400,13 @@ class System(unittest.TestCase):
                            for a, b in zip(cuts, cuts[1:]))
         for blob in gzip.compress(data), members:
             self.assertEqual(both(blob), ((want, b"", 0),) * 2)
+        # A producer whose first write is the first byte alone.
+        p = subprocess.Popen(["qv"], executable=Q, stdin=PIPE, stdout=PIPE,
+                             stderr=PIPE, cwd=self.dir)
+        os.write(p.stdin.fileno(), members[:1])
+        drained(p.stdin.fileno())
+        self.assertEqual(p.communicate(members[1:], timeout=30),
+                         (want, b""))
         # A Ctrl-Z ends the input: nothing after it is decoded or checked.
         end = data.index(b"\n", 5000) + 1
         blob = gzip.compress(data[:end] + b"\x1ajunk\n") + b"garbage"
