@@ -8,24 +8,23 @@
 
 #include "smoother/lines.h"
 
-// The most bytes that the rooms of chunks take at once, with roomsahead
-// as band says, and the most rooms; the largest chunk's room is added,
-// for the bytes a room that goes round the ring's end leaves unused.
-static std::size_t roomsize(const plan& pl, const table& tab, long roomsahead,
+// The most bytes that the rooms of chunks take at once, with b's
+// roomsahead, and the most rooms; the largest chunk's room is added, for
+// the bytes a room that goes round the ring's end leaves unused.
+static std::size_t roomsize(const plan& pl, const table& tab, const band& b,
                             long* rooms) {
   std::size_t held = 0;  // the rooms of the chunks [w, upto)
   std::size_t most = 0;
-  std::size_t largest = 0;
   long upto = 0;
   *rooms = 1;
   for (long w = 0; w < pl.nchunks; ++w) {
-    const long need = roomsahead ? std::min(chunksneeded(pl, w), w + roomsahead)
-                                 : chunksneeded(pl, w);
+    const long need = b.roomsahead
+                          ? std::min(chunksneeded(pl, w), w + b.roomsahead)
+                          : chunksneeded(pl, w);
     for (; upto < need; ++upto) {
       std::size_t size;
       chunkat(pl, tab, upto, &size);
       held += size + 1;
-      largest = std::max(largest, size + 1);
     }
     *rooms = std::max(*rooms, need - w);
     most = std::max(most, held);
@@ -33,7 +32,7 @@ static std::size_t roomsize(const plan& pl, const table& tab, long roomsahead,
     chunkat(pl, tab, w, &size);
     held -= size + 1;
   }
-  return most + largest + 1;
+  return most + chunkroom(b) + 1;
 }
 
 bool bandreserve(band* b, const plan& pl, const table& tab,
@@ -56,11 +55,11 @@ bool bandreserve(band* b, const plan& pl, const table& tab,
   }
   long rooms;
   b->roomsahead = 0;
-  std::size_t text = roomsize(pl, tab, 0, &rooms);
+  std::size_t text = roomsize(pl, tab, *b, &rooms);
   b->nreads = rooms;
   if (text > budget) {
     b->roomsahead = inflight(pl);
-    text = roomsize(pl, tab, b->roomsahead, &rooms);
+    text = roomsize(pl, tab, *b, &rooms);
   }
   const layout& lay = tab.lay;
   b->nslots = rows;

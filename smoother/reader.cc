@@ -155,9 +155,7 @@ static int strictline(pass1* p, std::string_view text, long n) {
   // field has the full grammar's look, and a field the layout does not
   // expect is a counting error.
   std::size_t at = walk.ended ? text.size() + 1 : walk.from;
-  while (i == 4 || (i > 4 && at <= text.size())) {
-    if (at > text.size())
-      break;
+  while (i >= 4 && at <= text.size()) {
     std::size_t next;
     i += plainfields(text.substr(at), lay.firststray - i, &next);
     at += next;

@@ -139,10 +139,9 @@ void writeprinted(writer* wr, long r, long nfields, std::string_view line) {
   }
 }
 
-// Prints line r into the writer's own line, growing it as its values
-// need, and writes it. False when the memory cannot be had.
-static bool writeline(writer* wr, long r, std::string_view text,
-                      const double* LRout, const double* dLRout) {
+bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
+              const double* dLRout) {
+  // Printed into the writer's own line, which grows as the values need.
   for (;;) {
     long nfields;
     char* end = printrow(*wr, r, text, LRout, dLRout, wr->line.get(),
@@ -152,7 +151,7 @@ static bool writeline(writer* wr, long r, std::string_view text,
                    {wr->line.get(), static_cast<std::size_t>(end - wr->line.get())});
       return true;
     }
-    if (wr->cap > SIZE_MAX / 4 || !growto(&wr->line, &wr->cap, 2 * wr->cap, 0))
+    if (!growto(&wr->line, &wr->cap, wr->cap + 1, 0))
       return false;
   }
 }
@@ -165,10 +164,5 @@ bool writeheader(writer* wr, std::string_view text) {
   for (long i = 0; nextfield(&walk, &field); ++i)
     if (i >= 4 && roleof(*wr->lay, i).kind == fieldkind::data)
       wr->names[roleof(*wr->lay, i).col] = field;
-  return writeline(wr, -1, text, nullptr, nullptr);
-}
-
-bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
-              const double* dLRout) {
-  return writeline(wr, r, text, LRout, dLRout);
+  return writerow(wr, -1, text, nullptr, nullptr);
 }

@@ -42,8 +42,8 @@ bool writeheader(writer* wr, std::string_view text);
 bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
               const double* dLRout);
 
-// The room that printing rows of bytes of text in all, and nvalues values
-// each, takes when the values are of the usual sizes.
+// The room that printing rows lines of bytes of text in all takes, when
+// their values are of the usual sizes.
 std::size_t printroom(const writer& wr, long rows, std::size_t bytes);
 
 // Prints output line r of data line text (followed by a tab) into [at,

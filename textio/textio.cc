@@ -173,11 +173,10 @@ void textoutopen(textout* out, int fd) {
   out->terminal = isatty(fd) == 1;
 }
 
-// Writes every byte of the block, through short writes. A reader that has
-// gone away is told apart from other failures: that is how a pipeline
-// such as `| head` ends a writer, and it is not an error.
 // Writes the n bytes at data to out's descriptor, through short writes,
-// unless a write has failed or the reader has gone.
+// unless a write has failed or the reader has gone. A reader that has gone
+// away is told apart from other failures: that is how a pipeline such as
+// `| head` ends a writer, and it is not an error.
 static void putall(textout* out, const unsigned char* data, std::size_t n) {
   std::size_t done = 0;
   while (done < n && !out->failed && !out->gone) {
