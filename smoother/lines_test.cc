@@ -56,15 +56,39 @@ TEST(Fields, TabsAtEveryPlaceOfAWord) {
   }
 }
 
+// Up to 60 plain numbers between tabs, one byte of which may then be
+// drawn from pick instead.
+std::string plainline(std::mt19937_64& gen, std::string_view pick) {
+  std::string line;
+  for (int f = 1 + static_cast<int>(gen() % 60); f > 0; --f) {
+    std::string field = randomline(gen, 6, "0123456789");
+    field += '0';
+    if (gen() % 2)
+      field.insert(field.begin() + static_cast<long>(gen() % field.size()),
+                   '.');
+    if (gen() % 3 == 0)
+      line += '-';
+    line += field;
+    if (f > 1)
+      line += '\t';
+  }
+  if (gen() % 2)
+    line[gen() % line.size()] = pick[gen() % pick.size()];
+  return line;
+}
+
 // Strict reading's look at many fields at once takes just the fields
 // that are plainly numbers (an optional minus, digits, at most one point),
 // up to the first other one, as one byte at a time does and as the
-// grammar says: fields of every length, across its words of 16 bytes.
+// grammar says: fields of every length, across its words of 16 and 64
+// bytes, in lines of anything and in lines of plain numbers.
 TEST(Fields, PlainNumbersManyAtATime) {
   std::mt19937_64 gen(9);
   const std::string_view pick = "0123456789012345678.-\t\tx";
-  for (int round = 0; round < 50000; ++round) {
-    const std::string line = randomline(gen, 90, pick);
+  for (int round = 0; round < 100000; ++round) {
+    const bool plain = round % 2;
+    const std::string line =
+        plain ? plainline(gen, pick) : randomline(gen, 90, pick);
     long want = 0;
     for (const std::string& field : splitbytes(line)) {
       const auto digits = std::count_if(field.begin(), field.end(),
@@ -76,7 +100,7 @@ TEST(Fields, PlainNumbersManyAtATime) {
         break;
       ++want;
     }
-    const long most = static_cast<long>(gen() % 8);
+    const long most = static_cast<long>(gen() % (plain ? 80 : 8));
     std::size_t next, nextportable;
     ASSERT_EQ(plainfields(line, most, &next), std::min(want, most)) << line;
     ASSERT_EQ(plainfieldsportable(line, most, &nextportable),
