@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "smoother/numbers.h"
+#include "smoother/words.h"
 
 bool linereserve(linebuf* line, std::size_t size) {
   // Doubling keeps the copying to twice the longest line in all.
@@ -54,29 +55,14 @@ std::string_view linetext(const linebuf& line) {
   return linetext(std::string_view(line.text.get(), line.size));
 }
 
-// Eight bytes of text as a word whose low byte is the first of them, on a
-// machine of either byte order.
-static std::uint64_t loadbytes(const char* text) {
-  std::uint64_t word;
-  std::memcpy(&word, text, 8);
-  if constexpr (std::endian::native == std::endian::big)
-    word = __builtin_bswap64(word);
-  return word;
-}
-
 // Marks every tab of the eight bytes at text, a bit each, the first
 // byte's lowest. Fields are short, so a library search per field would
 // cost more than it saves.
 static std::uint32_t tabs8(const char* text) {
-  constexpr std::uint64_t ones = 0x0101010101010101u;
-  const std::uint64_t x = loadbytes(text) ^ (ones * '\t');
-  // The high bit of a byte of x is set where the byte is zero, and only
-  // there: no carry crosses from one byte into the next.
-  const std::uint64_t high = ~(((x & (ones * 0x7f)) + ones * 0x7f) | x) &
-                             (ones * 0x80);
   // Gathers the eight high bits into the top byte, the first byte's
   // lowest: the product's partial sums never meet.
-  return static_cast<std::uint32_t>(((high >> 7) * 0x0102040810204080u) >> 56);
+  return static_cast<std::uint32_t>(
+      ((bytesof(loadbytes(text), '\t') >> 7) * 0x0102040810204080u) >> 56);
 }
 
 #if defined(__SSE2__) && !defined(QUORVEL_PORTABLE)
@@ -156,11 +142,10 @@ bool nextfieldportable(fieldwalk* walk, std::string_view* field) {
 // instruction for it, a library call per word would cost more than the
 // search.
 static std::uint32_t bitcount(std::uint64_t bits) {
-  constexpr std::uint64_t ones = 0x0101010101010101u;
-  bits -= (bits >> 1) & (ones * 0x55);
-  bits = (bits & (ones * 0x33)) + ((bits >> 2) & (ones * 0x33));
-  bits = (bits + (bits >> 4)) & (ones * 0x0f);
-  return static_cast<std::uint32_t>((bits * ones) >> 56);
+  bits -= (bits >> 1) & (onebytes * 0x55);
+  bits = (bits & (onebytes * 0x33)) + ((bits >> 2) & (onebytes * 0x33));
+  bits = (bits + (bits >> 4)) & (onebytes * 0x0f);
+  return static_cast<std::uint32_t>((bits * onebytes) >> 56);
 }
 
 template <std::size_t width>
@@ -368,14 +353,22 @@ void readvalues(const layout& lay, bool missing, std::string_view line,
     errors[e] = 0.0;
   fieldwalk walk = walkfields(line);
   std::string_view field;
-  for (long i = 0; i < lay.firststray && nextfield(&walk, &field); ++i) {
+  for (long i = 0;
+       i < lay.firststray && nextfieldof<widestword>(&walk, &field); ++i) {
     if (i < 4)
       continue;
     const fieldrole& role = lay.role[i];
-    const double value = readnumber(field);
+    // Short plain numbers are read a word at a time, where the line holds
+    // the word.
+    double value;
+    const bool plain =
+        field.data() + 9 <= line.data() + line.size() &&
+        readshortnumber(field, &value);
+    if (!plain)
+      value = readnumber(field);
     if (role.kind == fieldkind::error)
       errors[lay.errindex[role.col]] = value;
-    else if (!missing || value != 0 || hasdigits(field))
+    else if (plain || !missing || value != 0 || hasdigits(field))
       values[role.col] = value;
   }
   // A missing value has no error either: the marker leaves both out.

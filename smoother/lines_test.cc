@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "smoother/numbers.h"
 
 namespace {
 
@@ -136,6 +141,69 @@ TEST(Values, ShortLinesAndMissingValues) {
   // The previous row's error must not stay in a short line's slot.
   readvalues(lay, false, "a\tb\t1\tx\t3", values, errors);
   EXPECT_EQ(errors[0], 0.0);
+}
+
+// A data line's values are each field read on its own by the grammar,
+// whether a field is read a word at a time or not: layouts of data
+// columns with and without error columns, lines shorter and longer than
+// the layout, of short and long numbers, marked and empty values, with
+// and without the missing option.
+TEST(Values, EachFieldAsTheGrammarReadsIt) {
+  std::mt19937_64 gen(11);
+  const std::string_view words[] = {"NA", "", "x", "1e3", "-", ".", "1.5.",
+                                    "123456789.5", " 7", "-0.00001"};
+  for (int round = 0; round < 20000; ++round) {
+    layout lay;
+    const int ncols = 1 + static_cast<int>(gen() % 6);
+    lay.role = allocate<fieldrole>(4 + 2 * ncols);
+    lay.errindex = allocate<int>(ncols);
+    int i = 4;
+    for (int k = 0; k < ncols; ++k) {
+      const bool witherror = gen() % 2;
+      lay.role[i++] = {fieldkind::data, !witherror, k};
+      lay.errindex[k] = witherror ? lay.nerr++ : -1;
+      if (witherror)
+        lay.role[i++] = {fieldkind::error, true, k};
+    }
+    lay.nLR = ncols;
+    lay.nroles = lay.firststray = i;
+    std::vector<std::string> fields = {"id", "1", "42", "c"};
+    for (long f = 4 + static_cast<long>(gen() % (i + 2)) - 2; f > 0; --f) {
+      std::string field = gen() % 4 ? plainline(gen, "7").substr(0, 9)
+                                    : std::string(words[gen() % 10]);
+      fields.push_back(field.substr(0, field.find('\t')));
+    }
+    std::string line = fields[0];
+    for (std::size_t f = 1; f < fields.size(); ++f)
+      line += '\t' + fields[f];
+    const bool missing = gen() % 2;
+    std::vector<double> values(ncols), errors(lay.nerr + 1);
+    std::vector<double> want(ncols, missing ? NAN : 0.0);
+    std::vector<double> wanterrors(lay.nerr + 1, 0.0);
+    for (int f = 4; f < std::min<int>(i, std::ssize(fields)); ++f) {
+      const fieldrole role = lay.role[f];
+      const double value = readnumberplain(fields[f]);
+      if (role.kind == fieldkind::error)
+        wanterrors[lay.errindex[role.col]] = value;
+      else if (!missing || hasdigits(fields[f]))
+        want[role.col] = value;
+    }
+    for (int k = 0; k < ncols; ++k)
+      if (lay.errindex[k] >= 0 && std::isnan(want[k]))
+        wanterrors[lay.errindex[k]] = NAN;
+    // Held in a block of its own size, so that the sanitizers see a read
+    // past its end.
+    const auto exact = std::make_unique<char[]>(line.size());
+    std::memcpy(exact.get(), line.data(), line.size());
+    readvalues(lay, missing, {exact.get(), line.size()}, values.data(),
+               errors.data());
+    for (int k = 0; k < ncols; ++k)
+      ASSERT_EQ(std::memcmp(&values[k], &want[k], sizeof want[k]), 0) << line;
+    for (int e = 0; e < lay.nerr; ++e)
+      ASSERT_TRUE(std::memcmp(&errors[e], &wanterrors[e], 8) == 0 ||
+                  (std::isnan(errors[e]) && std::isnan(wanterrors[e])))
+          << line;
+  }
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ std::int32_t readint(std::string_view text, bool* whole) {
   return static_cast<std::int32_t>(value);
 }
 
-// Powers of ten that a double holds exactly.
-static const double exactpowers[] = {
+const double exactpowers[] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 

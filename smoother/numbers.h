@@ -2,8 +2,12 @@
 // decimals.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "smoother/words.h"
 
 // True for the white space that number reading skips and that marks a
 // line to skip: space, tab, LF, vertical tab, form feed, CR; nothing from
@@ -55,3 +59,58 @@ char* formatvalue(double v, char* out);
 // formatvalue without its fast path: every value from its 17 significant
 // digits. The fast path prints its bytes.
 char* formatvalueplain(double v, char* out);
+
+// Powers of ten that a double holds exactly: 1e0 to 1e22.
+extern const double exactpowers[23];
+
+// Reads field as readnumber does when it is the commonest kind of data
+// field: an optional minus, then one to eight digits and points, with at
+// most one point. The eight bytes after the minus are read, whatever the
+// field's length, so nine bytes must be readable at its start. False,
+// with *value unset, for any other field. Inline, as the fields of every
+// data line pass through it.
+inline bool readshortnumber(std::string_view field, double* value) {
+  const bool negative = field[0] == '-';
+  const std::size_t n = field.size() - negative;
+  if (n - 1 > 7)
+    return false;  // no digits, or more than eight bytes of them
+  const std::uint64_t word = loadbytes(field.data() + negative);
+  const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
+  // A byte below 0x80 is a digit when adding 0x50 carries into its high
+  // bit and adding 0x46 does not; no sum leaves its byte.
+  const std::uint64_t low = word & ~highbits;
+  const std::uint64_t digits = (low + onebytes * (0x80 - '0')) &
+                               ~(low + onebytes * (0x80 - '9' - 1)) & ~word &
+                               highbits & bytes;
+  const std::uint64_t point = bytesof(word, '.') & bytes;
+  if ((digits | point) != (highbits & bytes) || digits == 0 ||
+      (point & (point - 1)) != 0)
+    return false;
+  // The digits' values, the point's byte zero and the digits before it
+  // moved up onto it: the digits lie together, the last in byte n - 1.
+  const std::uint64_t d0 = word & (onebytes * 0x0f) & bytes &
+                           ~((point >> 7) * 0xff);
+  const int at = point ? std::countr_zero(point) / 8 : 0;
+  const std::uint64_t before = point ? (std::uint64_t{1} << (8 * at)) - 1 : 0;
+  std::uint64_t d = ((d0 & before) << 8) | (d0 & ~before);
+  const int fraction = point ? static_cast<int>(n) - 1 - at : 0;
+  // Moved to the word's top, with zeros before them, the digits make one
+  // number by three multiplications, each joining neighbours pairwise.
+  d <<= 8 * (8 - n);
+  d = d * 10 + (d >> 8);
+  const std::uint64_t pairs = 0x000000ff000000ffu;
+  const std::uint64_t mantissa =
+      ((d & pairs) * (100 + (1000000ull << 32)) +
+       ((d >> 16) & pairs) * (1 + (10000ull << 32))) >> 32;
+  // At most eight digits: as for any short number, an exact integer and
+  // one division by an exact power of ten (1 without a fraction). The
+  // integer is made a double by its bits, below 2^52 exactly; a
+  // conversion instruction would wait on the register's last value.
+  const double m =
+      std::bit_cast<double>(mantissa | 0x4330000000000000u) - 0x1p52;
+  // The sign half the fields have is put on by a product with -1, which
+  // is exact: a branch on it would be mispredicted as often as not.
+  static constexpr double signs[] = {1.0, -1.0};
+  *value = m / exactpowers[fraction] * signs[negative];
+  return true;
+}

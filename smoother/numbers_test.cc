@@ -44,6 +44,38 @@ TEST(ReadNumbers, AgreeWithTheGrammarAndTheLibrary) {
   regfree(&number);
 }
 
+// Short plain numbers, read a word at a time, give the grammar's bits,
+// and the word reading takes every one of them: fields of up to ten bytes
+// from digits, points and minus signs, now and then another byte, each
+// followed by a tab and bytes of anything, as in a line.
+TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
+  const char pick[] = "0123456789012345678901234567890123456789..--\tx\xb0 e";
+  std::mt19937_64 gen(3);
+  for (int i = 0; i < 300000; ++i) {
+    std::string field(1 + gen() % 10, ' ');
+    for (char& c : field)
+      c = pick[gen() % (i % 8 ? 40 : sizeof pick - 1)];
+    std::string line = field + '\t';
+    while (line.size() < field.size() + 12)
+      line += pick[gen() % (sizeof pick - 1)];
+    double value;
+    const bool taken = readshortnumber({line.data(), field.size()}, &value);
+    const std::size_t minus = field[0] == '-';
+    const auto digits = std::count_if(field.begin(), field.end(), [](char c) {
+      return c >= '0' && c <= '9';
+    });
+    const auto points = std::count(field.begin(), field.end(), '.');
+    const bool plain = digits > 0 && points < 2 &&
+                       static_cast<std::size_t>(digits + points) + minus ==
+                           field.size() &&
+                       field.size() - minus <= 8;
+    ASSERT_EQ(taken, plain) << field;
+    const double want = readnumberplain(field);
+    ASSERT_TRUE(!taken || std::memcmp(&value, &want, sizeof value) == 0)
+        << field;
+  }
+}
+
 // The printing rule worked on printf's 17 significant digits of |v| < 1e11:
 // keep the digits down to the fifth decimal, add one when the next is 5 or
 // more.
