@@ -355,35 +355,45 @@ static std::uint64_t nextpair(std::uint64_t y, char* out) {
   return y;
 }
 
+// The two digits of n below 100 as a word, the first in its low byte.
+static std::uint64_t pairbytes(std::uint64_t n) {
+  const auto* pair = reinterpret_cast<const unsigned char*>(digitpairs + 2 * n);
+  return pair[0] | std::uint64_t{pair[1]} << 8;
+}
+
 // Prints a count of hundred-thousandths below 1e11 in fixed point, its
 // digits taken by multiplications alone.
 static char* putunits(std::uint64_t units, char* out) {
   const auto whole = static_cast<std::uint32_t>(units / 100000);
   const auto decimals = static_cast<std::uint32_t>(units - whole * 100000ull);
-  // Most values are below ten: one digit, and no leading zeros to skip.
-  if (whole < 10) {
-    *out++ = static_cast<char>('0' + whole);
-  } else {
-    char digits[6];
-    std::uint64_t y = tenthousandths(whole);
-    std::memcpy(digits, digitpairs + 2 * (y >> 32), 2);
-    nextpair(nextpair(y, digits + 2), digits + 4);
-    const int skip = whole < 100     ? 4
-                     : whole < 1000   ? 3
-                     : whole < 10000  ? 2
-                     : whole < 100000 ? 1
-                                      : 0;
-    std::memcpy(out, digits + skip, static_cast<std::size_t>(6 - skip));
-    out += 6 - skip;
-  }
   const std::uint64_t y = tenthousandths(decimals);
-  out[0] = '.';
-  out[1] = static_cast<char>('0' + (y >> 32));
-  nextpair(nextpair(y, out + 2), out + 4);
+  const std::uint64_t y2 = (y & 0xffffffffu) * 100u;
+  const std::uint64_t y3 = (y2 & 0xffffffffu) * 100u;
+  // The point and five decimals, as the seven bytes from the point's on.
+  const std::uint64_t fraction = '.' | (std::uint64_t{'0'} + (y >> 32)) << 8 |
+                                 pairbytes(y2 >> 32) << 16 |
+                                 pairbytes(y3 >> 32) << 32;
+  // Most values are below ten: their one digit and the rest make one word.
+  if (whole < 10) {
+    storebytes(out, ('0' + whole) | fraction << 8);
+    return out + 7;
+  }
+  char digits[6];
+  std::uint64_t w = tenthousandths(whole);
+  std::memcpy(digits, digitpairs + 2 * (w >> 32), 2);
+  nextpair(nextpair(w, digits + 2), digits + 4);
+  const int skip = whole < 100     ? 4
+                   : whole < 1000   ? 3
+                   : whole < 10000  ? 2
+                   : whole < 100000 ? 1
+                                    : 0;
+  std::memcpy(out, digits + skip, static_cast<std::size_t>(6 - skip));
+  out += 6 - skip;
+  storebytes(out, fraction);
   return out + 6;
 }
 
-// Prints the values the fast path leaves: not-a-number, infinities, zero,
+// Prints the values the fast path leaves: not-a-number, infinities,
 // large values and those close to a tie.
 static char* formatrest(double v, char* out) {
   if (std::isnan(v)) {
@@ -395,10 +405,6 @@ static char* formatrest(double v, char* out) {
   if (std::isinf(v)) {
     std::memcpy(out, "inf", 3);
     return out + 3;
-  }
-  if (v == 0) {
-    std::memcpy(out, "0.00000", 7);
-    return out + 7;
   }
   return formatexact(v, out);
 }
@@ -416,15 +422,18 @@ char* formatvalue(double v, char* out) {
   // scaled alike by less than 2e-5 (both roundings together stay under
   // 2e-16 of the value), so where the scaled fraction lies more than 1e-4
   // from one half it decides the rounding as the decimal form does. Only
-  // values close to a tie need the exact digits. Not-a-number fails every
-  // comparison, so one test sends it, infinities, zero and large values
-  // the other way.
-  const double magnitude = std::fabs(v);
-  const double scaled = magnitude * 1e5;
-  if (scaled < 1e11 && magnitude != 0) {
-    // Truncation is floor for a positive value, without a library call.
-    auto units = static_cast<std::uint64_t>(scaled);
-    double frac = scaled - static_cast<double>(units);  // exact: both close
+  // values close to a tie need the exact digits; zero, of either sign,
+  // prints as 0.00000 here as there. Not-a-number fails every comparison,
+  // so one test sends it, infinities and large values the other way.
+  const double scaled = std::fabs(v) * 1e5;
+  if (scaled < 1e11) {
+    // Truncation is floor for a positive value, without a library call;
+    // the count goes back to a double by its bits, exactly, without
+    // waiting on the register's last value.
+    const auto units = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
+    const double whole =
+        std::bit_cast<double>(units | 0x4330000000000000u) - 0x1p52;
+    double frac = scaled - whole;  // exact: both close
     if (std::fabs(frac - 0.5) > 1e-4) {
       *out = '-';
       out += v < 0;
