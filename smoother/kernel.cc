@@ -127,9 +127,11 @@ static void sumterms(vectorunit unit, const segment& sg, int ncols,
 }
 
 // Finds each tile row's part of the band rows [seglo, seghi] and its
-// weights there, in the order its sums take them.
+// weights there, in the order its sums take them; with squares, their
+// squares too, for the error columns.
 static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
-                        int count, long seglo, long seghi, bool backward) {
+                        int count, long seglo, long seghi, bool backward,
+                        bool squares) {
   const double sd = ks.stddev;
   for (int r = 0; r < tilerows; ++r) {
     const long i = i0 + r;
@@ -153,7 +155,7 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
                            ? 1.0
                            : cachedweight(&s->cache, ks.sh, d);
       s->w[r][j - seglo] = w;
-      if (ks.errors)
+      if (squares)
         s->sq[r][j - seglo] = w * w;
       // One factor w, so that the error comes to |stddev| / sqrt(W).
       if (ks.withstddev)
@@ -166,7 +168,8 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
 static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
                      long i0, int count, long seglo, long seghi,
                      bool backward) {
-  findweights(ks, s, i0, count, seglo, seghi, backward);
+  findweights(ks, s, i0, count, seglo, seghi, backward,
+              ks.errors && bd.nerr > 0);
   const int nrows = (count + grouprows - 1) / grouprows * grouprows;
   segment sg{bandvalues(bd, seglo), bd.ncols, seglo, s->a, s->b, s->wrow,
              s->S, bd.ncols, nrows};

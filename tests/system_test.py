@@ -301,6 +301,21 @@ class System(unittest.TestCase):
         self.assertEqual(self.run_(None, T, stdin=theirs),
                          (b"ab\r\nc\r", b"", 255))
 
+    def test_a_file_is_left_after_the_block_of_its_ctrl_z(self):
+        # A regular file is read many blocks at once, but what reads the
+        # same open file next starts after the 4096-byte block that holds
+        # the Ctrl-Z, where reading it a block at a time leaves it: in the
+        # first read, a later one, and the last block, which ends the file.
+        data = BIG[0] * 3
+        for z in 100, 70000 + 123, len(data) - 10:
+            with open(os.path.join(self.dir, "in"), "wb") as f:
+                f.write(data[:z] + b"\x1a" + data[z + 1:])
+            rest = data[(z // 4096 + 1) * 4096:][:30]
+            for prog in "$Q", "$T":
+                self.assertEqual(self.shell(
+                    '{ "%s" >/dev/null; head -c 30; } <in' % prog, b""),
+                    (rest, b""), (z, prog))
+
     def test_textcopy_on_a_terminal(self):
         # Ctrl-Z drops the rest of its read, and a read that begins with it
         # ends the copy; each read's bytes show at once.

@@ -9,11 +9,16 @@
 #include <unistd.h>
 
 void textinopen(textin* in, int fd) {
-  *in = textin();
+  // The block is left as it is: a whole new stream would be built on the
+  // stack, which may be small.
+  static_cast<textinstate&>(*in) = textinstate();
   in->fd = fd;
   in->terminal = isatty(fd) == 1;
   struct stat st;
-  in->canwait = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+  const bool stated = fstat(fd, &st) == 0;
+  in->canwait = stated && !S_ISREG(st.st_mode);
+  if (stated && S_ISREG(st.st_mode))
+    in->readsize = fileblocks;
 }
 
 bool ispipe(int fd) {
@@ -46,8 +51,7 @@ static bool waitfor(int fd, short events, int watch) {
 // Reads up to size bytes into data, as read does, waiting for a
 // descriptor that would block. The watched output is looked at before a
 // read that may wait, and every 64 blocks.
-static ssize_t readsome(textin* in, unsigned char* data,
-                        std::size_t size = blocksize) {
+static ssize_t readsome(textin* in, unsigned char* data, std::size_t size) {
   for (;;) {
     if (in->watch >= 0 && (in->waited || ++in->reads % 64 == 0)) {
       const bool going = in->waited ? waitfor(in->fd, POLLIN, in->watch)
@@ -78,19 +82,30 @@ static ssize_t readsome(textin* in, unsigned char* data,
 // the rest of the read that holds it, unless the read begins with it,
 // which a user types to end the input. Sets in->ended or in->failed.
 static std::size_t readblock(textin* in, unsigned char* data) {
-  const ssize_t got = in->peeked >= 0 ? in->peeked : readsome(in, data);
+  const ssize_t got =
+      in->peeked >= 0 ? in->peeked : readsome(in, data, in->readsize);
   in->peeked = -1;
   if (got <= 0) {
     (got == 0 ? in->ended : in->failed) = true;
     return 0;
   }
   std::size_t n = static_cast<std::size_t>(got);
+  const unsigned long long before = in->bytesread;
   in->bytesread += n;
   auto* stop = static_cast<unsigned char*>(std::memchr(data, ctrlz, n));
   if (stop) {
     n = static_cast<std::size_t>(stop - data);
     if (!in->terminal || n == 0)
       in->ended = in->ctrlz = true;
+    // A file read many blocks at once is left where reading it a block at
+    // a time leaves it: after the block that holds the Ctrl-Z, for
+    // whatever reads the same open file next.
+    const unsigned long long blockend = (before + n) / blocksize * blocksize +
+                                        blocksize;
+    if (in->ctrlz && in->readsize > blocksize && blockend < in->bytesread &&
+        lseek(in->fd, -static_cast<off_t>(in->bytesread - blockend),
+              SEEK_CUR) >= 0)
+      in->bytesread = blockend;
   }
   return n;
 }
@@ -129,11 +144,11 @@ static std::size_t foldcrlf(textin* in, unsigned char* data, std::size_t n) {
 long textpeek(textin* in, const unsigned char** data) {
   unsigned char* block = in->buf + 1;  // where readblock reads
   *data = block;
-  long got = readsome(in, block);
+  long got = readsome(in, block, in->readsize);
   // A lone first byte of the two that mark compressed input wants the
   // second, so that the caller can tell.
   if (got == 1 && block[0] == 0x1f) {
-    const long more = readsome(in, block + 1, blocksize - 1);
+    const long more = readsome(in, block + 1, in->readsize - 1);
     got += more > 0 ? more : 0;
   }
   in->peeked = got < 0 ? -1 : got;

@@ -1,17 +1,18 @@
 // Text streams: the byte translation every stream of both programs goes
 // through. Reading delivers CR LF as LF and ends at Ctrl-Z (0x1A); writing
-// turns every LF into CR LF. Reads take 4096-byte blocks; writes too,
-// unless the writer is given a larger block of its own.
+// turns every LF into CR LF. Reads take 4096-byte blocks, a regular file
+// 16 of them at once; writes take 4096-byte blocks too, unless the writer
+// is given a larger block of its own.
 #pragma once
 
 #include <cstddef>
 
 constexpr std::size_t blocksize = 4096;
+constexpr std::size_t fileblocks = 16 * blocksize;
 constexpr unsigned char ctrlz = 0x1A;
 
-// A stream being read. The bytes buf[start..end) have been translated and
-// not yet taken; a reader takes them by advancing start.
-struct textin {
+// What a stream being read knows besides its bytes.
+struct textinstate {
   int fd;
   bool terminal;           // Ctrl-Z ends only the read that holds it
   bool canwait = false;    // a pipe, socket or terminal: a read may wait
@@ -27,11 +28,19 @@ struct textin {
   bool ctrlz = false;      // the input ended at a Ctrl-Z
   long peeked = -1;        // a first read, looked at and not yet taken
   unsigned long long bytesread = 0;  // from the descriptor, before any change
+  // Bytes a read asks for: a block, or from a regular file many blocks,
+  // as no one sees how it is read.
+  std::size_t readsize = blocksize;
   std::size_t start = 0;
   std::size_t end = 0;
+};
+
+// A stream being read. The bytes buf[start..end) have been translated and
+// not yet taken; a reader takes them by advancing start.
+struct textin : textinstate {
   // One spare byte in front, so that a held-back CR can be put back ahead
   // of the next block without moving it.
-  unsigned char buf[blocksize + 1];
+  unsigned char buf[fileblocks + 1];
 };
 
 // A stream being written. Up to a block of bytes (blocksize, or more for
