@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
 #include <string_view>
 
 #include "smoother/memory.h"
+#include "smoother/words.h"
 #include "smoother/table.h"
 #include "textio/textio.h"
 
@@ -45,16 +47,6 @@ struct fieldwalk {
   bool ended = false;      // the last field has been taken
 };
 
-// Starts a walk over text, a line without its line end.
-fieldwalk walkfields(std::string_view text);
-
-// Takes the next field into field. False when the line has no more.
-bool nextfield(fieldwalk* walk, std::string_view* field);
-
-// nextfield with the words of eight bytes that every machine has: what
-// the wider words must agree with.
-bool nextfieldportable(fieldwalk* walk, std::string_view* field);
-
 // Strict reading's first look at values: the number of fields at the
 // start of text (at most most of them) that are plainly numbers, an
 // optional minus, digits with at most one point among them and at least
@@ -81,3 +73,93 @@ std::size_t counttabsportable(std::string_view text, std::size_t atmost);
 // not-a-number, which no number read can be, and so is its error.
 void readvalues(const layout& lay, bool missing, std::string_view line,
                 double* values, double* errors);
+
+// The field walk is inline: every field of every line passes through it.
+
+// Marks every tab of the eight bytes at text, a bit each, the first
+// byte's lowest. Fields are short, so a library search per field would
+// cost more than it saves.
+inline std::uint32_t tabs8(const char* text) {
+  // Gathers the eight high bits into the top byte, the first byte's
+  // lowest: the product's partial sums never meet.
+  return static_cast<std::uint32_t>(
+      ((bytesof(loadbytes(text), '\t') >> 7) * 0x0102040810204080u) >> 56);
+}
+
+#if defined(__SSE2__) && !defined(QUORVEL_PORTABLE)
+#include <emmintrin.h>
+
+// Marks every tab of the sixteen bytes at text, a bit each.
+inline std::uint32_t tabs16(const char* text) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  return static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+}
+constexpr std::size_t widestword = 16;
+#define QUORVEL_TABS16 1
+#else
+constexpr std::size_t widestword = 8;
+#endif
+
+// The tabs of the word of width bytes at text.
+template <std::size_t width>
+inline std::uint32_t tabsof(const char* text) {
+#ifdef QUORVEL_TABS16
+  if constexpr (width == 16)
+    return tabs16(text);
+#endif
+  return tabs8(text);
+}
+
+// Starts a walk over text, a line without its line end.
+inline fieldwalk walkfields(std::string_view text) {
+  fieldwalk walk;
+  walk.text = text.data();
+  walk.size = text.size();
+  return walk;
+}
+
+template <std::size_t width>
+inline bool nextfieldof(fieldwalk* walk, std::string_view* field) {
+  if (walk->ended)
+    return false;
+  std::size_t tab;
+  for (;;) {
+    if (walk->tabs != 0) {
+      tab = walk->word - width +
+            static_cast<std::size_t>(std::countr_zero(walk->tabs));
+      walk->tabs &= walk->tabs - 1;
+      break;
+    }
+    if (walk->word + width <= walk->size) {
+      walk->tabs = tabsof<width>(walk->text + walk->word);
+      walk->word += width;
+      continue;
+    }
+    // The last few bytes, one at a time.
+    while (walk->word < walk->size && walk->text[walk->word] != '\t')
+      ++walk->word;
+    if (walk->word == walk->size) {
+      *field = {walk->text + walk->from, walk->size - walk->from};
+      walk->ended = true;
+      return true;
+    }
+    tab = walk->word++;
+    break;
+  }
+  *field = {walk->text + walk->from, tab - walk->from};
+  walk->from = tab + 1;
+  return true;
+}
+
+// Takes the next field into field. False when the line has no more.
+inline bool nextfield(fieldwalk* walk, std::string_view* field) {
+  return nextfieldof<widestword>(walk, field);
+}
+
+// nextfield with the words of eight bytes that every machine has: what
+// the wider words must agree with.
+inline bool nextfieldportable(fieldwalk* walk,
+                              std::string_view* field) {
+  return nextfieldof<8>(walk, field);
+}

@@ -56,6 +56,15 @@ constexpr int maxformatted = 320;
 // tie going away from zero; not-a-number prints "nan", infinities "inf".
 char* formatvalue(double v, char* out);
 
+// Prints, as formatvalue prints the value readnumber reads from field, a
+// field of the commonest form straight from its text: an optional minus,
+// one digit or two (the first not 0), a point and one to five digits, not
+// zero with a minus; its decimals are padded with zeros. Eight bytes are
+// read after the minus, so nine must be readable at the field's start,
+// and eight are written from out's first byte after the minus. Null for
+// any other field, with nothing written.
+char* printcopied(std::string_view field, char* out);
+
 // formatvalue without its fast path: every value from its 17 significant
 // digits. The fast path prints its bytes.
 char* formatvalueplain(double v, char* out);

@@ -76,6 +76,44 @@ TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
   }
 }
 
+// A field printed straight from its text prints the bytes that reading
+// and printing its value give, and every field of the form it takes is
+// taken: fields of digits, points and minus signs, of every length around
+// its limits, and their zeros of either sign.
+TEST(FormatValue, CopiedFieldsAsTheirValues) {
+  const char pick[] = "0123456789000.-";
+  std::mt19937_64 gen(5);
+  char text[maxformatted];
+  char value[maxformatted];
+  for (int i = 0; i < 300000; ++i) {
+    std::string field(1 + gen() % 9, ' ');
+    for (char& c : field)
+      c = pick[gen() % (i % 2 ? 10 : sizeof pick - 1)];
+    if (i % 2)  // mostly a point in the place it may take
+      field[std::min<std::size_t>(field.size() - 1, 1 + gen() % 3)] = '.';
+    const std::string line = field + "\t\x1a\xff.-0000";
+    char* end = printcopied({line.data(), field.size()}, text);
+    const std::size_t minus = field[0] == '-';
+    const std::string rest = field.substr(minus);
+    const std::size_t point = rest.find('.');
+    const bool digits = rest.find_first_not_of("0123456789", 0) == point &&
+                        rest.find_first_not_of("0123456789", point + 1) ==
+                            std::string::npos;
+    const bool form = point != std::string::npos && (point == 1 || point == 2) &&
+                      digits && rest.size() - point - 1 >= 1 &&
+                      rest.size() - point - 1 <= 5 &&
+                      !(point == 2 && rest[0] == '0') &&
+                      !(minus && rest.find_first_of("123456789") ==
+                                     std::string::npos);
+    ASSERT_EQ(end != nullptr, form) << field;
+    if (end) {
+      char* want = formatvalue(readnumber(field), value);
+      ASSERT_EQ(std::string(text, end - text), std::string(value, want))
+          << field;
+    }
+  }
+}
+
 // The printing rule worked on printf's 17 significant digits of |v| < 1e11:
 // keep the digits down to the fifth decimal, add one when the next is 5 or
 // more.

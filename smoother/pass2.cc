@@ -3,6 +3,7 @@
 #include "smoother/lines.h"
 #include "smoother/smoothing.h"
 #include "smoother/tmpcopy.h"
+#include "smoother/windows.h"
 #include "smoother/writer.h"
 
 namespace {
@@ -94,6 +95,7 @@ int writetable(const diag& dg, const options& opt, const table& tab,
   options smoothed = opt;
   if (tab.lay.nLR == 0)
     smoothed.smoothfunc = 0;
+  rows.wr.copies = !findshape(smoothed.smoothfunc)->smooths;
   smoothing sm;
   long widest;
   switch (smoothingstart(&sm, tab, smoothed, threadsfor(tab, smoothed),

@@ -50,16 +50,44 @@ static char* putvalue(char* at, char* end, double v) {
   return at;
 }
 
+// Prints v, which is read from field when field is not empty, and its
+// tab at at, before end: from the field's text where that prints its
+// bytes. Null when it may not fit.
+static char* putfield(char* at, char* end, std::string_view field, double v) {
+  char* const printed = field.empty() ? nullptr : printcopied(field, at);
+  if (!printed)
+    return putvalue(at, end, v);
+  *printed = '\t';
+  return printed + 1;
+}
+
+// The fields of data column k in the line being printed, as they were
+// read into its values: kept where the values printed are the fields'
+// own and their text may be read a word at a time; empty otherwise.
+struct columntext {
+  int col = -1;
+  std::string_view value, error;
+};
+
 // Puts the fields inserted after data column k: its new names in the
 // header (r = -1), its smoothed value and error in data line r. Null when
 // they may not fit before end.
 static char* insertfields(const writer& wr, int k, long r,
                           const double* LRout, const double* dLRout,
-                          char* at, char* end) {
+                          const columntext& own, char* at, char* end) {
   const options& opt = *wr.opt;
   if (r >= 0) {
-    at = putvalue(at, end, LRout[k]);
-    return opt.outopt == 2 && at ? putvalue(at, end, dLRout[k]) : at;
+    if (end - at < maxformatted + 1)
+      return nullptr;
+    const bool copied = own.col == k;
+    at = putfield(at, end, copied ? own.value : std::string_view(), LRout[k]);
+    if (opt.outopt != 2 || !at)
+      return at;
+    // A missing value's error is missing, whatever its field holds.
+    const bool present = LRout[k] == LRout[k];
+    return putfield(at, end,
+                    copied && present ? own.error : std::string_view(),
+                    dLRout[k]);
   }
   const std::string_view name = wr.names[k];
   if (static_cast<std::size_t>(end - at) < 2 * name.size() + 40)
@@ -89,6 +117,9 @@ char* printrow(const writer& wr, long r, std::string_view text,
                char* end, long* nfields) {
   const layout& lay = *wr.lay;
   const char* span = text.data();  // kept text not yet copied
+  // A field's text is read a word at a time up to the tab after the line.
+  const char* readable = text.data() + text.size() + 1;
+  columntext own;
   fieldwalk walk = walkfields(text);
   std::string_view field;
   long i = 0;
@@ -97,6 +128,14 @@ char* printrow(const writer& wr, long r, std::string_view text,
       continue;
     const fieldrole role = roleof(lay, i);
     const char* after = field.data() + field.size() + 1;
+    if (wr.copies && role.kind != fieldkind::stray) {
+      const std::string_view kept =
+          field.data() + 9 <= readable ? field : std::string_view();
+      if (role.kind == fieldkind::data)
+        own = {role.col, kept, {}};
+      else if (role.col == own.col)
+        own.error = kept;
+    }
     if (role.kind == fieldkind::stray) {
       at = putspan(at, end, std::string_view(span, field.data()));
       span = after;
@@ -104,7 +143,8 @@ char* printrow(const writer& wr, long r, std::string_view text,
     if (role.insert && at) {
       at = putspan(at, end, std::string_view(span, after));
       span = after;
-      at = at ? insertfields(wr, role.col, r, LRout, dLRout, at, end) : at;
+      at = at ? insertfields(wr, role.col, r, LRout, dLRout, own, at, end)
+              : at;
     }
   }
   *nfields = i;

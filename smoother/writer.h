@@ -22,6 +22,9 @@ struct writer {
   // Lines are printed with the line ends that out writes, and go out as
   // they are: for an output where no one sees its blocks.
   bool printends = false;
+  // The values printed are the fields' own, unsmoothed: a field of the
+  // commonest form is printed from its text.
+  bool copies = false;
 };
 
 // Sets wr up to write to out, with room for output lines made from kept
