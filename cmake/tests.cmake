@@ -8,7 +8,8 @@ if(TARGET GTest::gtest_main)
     smoother/numbers_test.cc
     smoother/band_test.cc
     smoother/windows_test.cc
-    smoother/smoothing_test.cc)
+    smoother/smoothing_test.cc
+    smoother/writer_test.cc)
   target_link_libraries(unittests PRIVATE smoother GTest::gtest_main)
   gtest_discover_tests(unittests DISCOVERY_TIMEOUT 60)
 endif()

@@ -24,13 +24,13 @@ static std::size_t roomsize(const plan& pl, const table& tab, const band& b,
     for (; upto < need; ++upto) {
       std::size_t size;
       chunkat(pl, tab, upto, &size);
-      held += size + 1;
+      held += size + roomspare;
     }
     *rooms = std::max(*rooms, need - w);
     most = std::max(most, held);
     std::size_t size;
     chunkat(pl, tab, w, &size);
-    held -= size + 1;
+    held -= size + roomspare;
   }
   return most + chunkroom(b) + 1;
 }
@@ -77,10 +77,9 @@ bool bandreserve(band* b, const plan& pl, const table& tab,
 }
 
 void bandadmit(band* b, std::size_t size) {
-  // A room has a byte to spare, for the tab after a last line without a
-  // line end. Rooms lie in order round the ring; the plan leaves room
-  // for each.
-  ++size;
+  // A room has bytes to spare after its lines. Rooms lie in order round
+  // the ring; the plan leaves room for each.
+  size += roomspare;
   std::size_t at = 0;
   if (b->held > 0) {
     const textspan& oldest = b->rooms[b->oldest % b->nrooms];
@@ -114,6 +113,8 @@ bool bandread(const copysource& src, char* to, std::size_t size,
 
 bool bandlines(band* b, const copysource& src, long first, long end,
                char* lines, std::size_t size, bool keep, bool values) {
+  // The spare bytes are set: a word read across them reads defined bytes.
+  std::memset(lines + size, 0, roomspare);
   const char* stop = lines + size;
   char* from = lines;
   for (long j = first; j < end; ++j) {

@@ -84,9 +84,14 @@ struct copysource {
   long nrows = 0;  // the table's; the last one's line may have no end
 };
 
-// The bytes that hold any one chunk's lines, with the byte to spare after
+// The bytes a room keeps after its chunk's lines: one for the tab after a
+// last line without a line end, and eight more, so that every row's text
+// is followed by its tab and eight bytes that a word may be read from.
+constexpr std::size_t roomspare = 9;
+
+// The bytes that hold any one chunk's lines, with the bytes to spare after
 // them.
-inline std::size_t chunkroom(const band& b) { return b.largest + 1; }
+inline std::size_t chunkroom(const band& b) { return b.largest + roomspare; }
 
 // The room of chunk c, which has one.
 inline char* bandroom(const band& b, long c) {
@@ -99,8 +104,8 @@ bool bandread(const copysource& src, char* to, std::size_t size,
               std::uint64_t at);
 
 // Takes the lines of rows [first, end), size bytes at lines as the copy
-// holds them, with a byte to spare after them: each row's text gets the
-// tab after it, and its span is kept when keep is set, its values read
-// when values is set. False when they are not the rows' lines.
+// holds them, with roomspare bytes to spare after them: each row's text
+// gets the tab after it, and its span is kept when keep is set, its values
+// read when values is set. False when they are not the rows' lines.
 bool bandlines(band* b, const copysource& src, long first, long end,
                char* lines, std::size_t size, bool keep, bool values);

@@ -71,6 +71,11 @@ TEST(BandText, GoesRoundAndKeepsEveryRow) {
     for (long i = w * pl.chunkrows; i < std::min(rows, admitted * pl.chunkrows);
          ++i) {
       ASSERT_EQ(bandtext(b, i), texts[i] + "\t") << "row " << i;
+      // Eight bytes after the tab lie in the row's own room.
+      const textspan& room = b.rooms[(i / pl.chunkrows) % b.nrooms];
+      const std::string_view text = bandtext(b, i);
+      ASSERT_LE(text.data() + text.size() + 8,
+                b.bytes.get() + room.start + room.size);
       ASSERT_EQ(bandvalues(b, i)[0], static_cast<double>(i));
     }
     bandrelease(&b);

@@ -77,8 +77,11 @@ static void loadchunk(scheduler* sc, long c, char* scratch) {
   long end;
   const long first = chunkrows(sc, c, &end);
   band* b = sc->bd;
+  // A copy prints its values from their text where it can, and reads
+  // them only where it cannot, as it prints.
+  const bool values = sc->ks->sh.info->smooths;
   if (c < sc->roomed.load(std::memory_order_acquire)) {
-    if (!claimtext(sc, c, true)) {
+    if (!claimtext(sc, c, values) && values) {
       // Another thread reads the lines: wait for them, then their values.
       std::atomic<long>& text = sc->text[c % b->nrooms];
       for (long seen; (seen = text.load(std::memory_order_acquire)) != c;) {
@@ -97,7 +100,7 @@ static void loadchunk(scheduler* sc, long c, char* scratch) {
     std::size_t size;
     const std::uint64_t at = chunkat(*sc->pl, *sc->tab, c, &size);
     if (!bandread(*sc->src, scratch, size, at) ||
-        !bandlines(b, *sc->src, first, end, scratch, size, false, true)) {
+        !bandlines(b, *sc->src, first, end, scratch, size, false, values)) {
       readfailed(sc);
       return;
     }
@@ -127,6 +130,18 @@ static double* resultsof(const scheduler* sc, long s, double** dLRout) {
   return LRout;
 }
 
+// Reads row r's values from its line, which a copy leaves to be read as
+// it prints, and copies them to its results at LRout and dLRout.
+static void copyrow(const scheduler* sc, long r, double* LRout,
+                    double* dLRout) {
+  const band& b = *sc->bd;
+  const std::string_view text = bandtext(b, r);
+  readvalues(*sc->src->lay, sc->src->missing,
+             text.substr(0, text.size() - 1), bandvalues(b, r),
+             banderrors(b, r));
+  copytile(*sc->ks, b, r, 1, LRout, dLRout);
+}
+
 // Smooths chunk c a tile at a time, prints its rows and tells pass 2.
 // Gives up between tiles once the smoothing has stopped.
 static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
@@ -138,15 +153,13 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   double* LRout = resultsof(sc, slot, &dLRout);
   windowwalk walk = walkwindows(ks.rows, ks.sh.reach, i0);
   const band& b = *sc->bd;
-  for (long i = i0; i < end; i += tilerows) {
+  const bool copies = !ks.sh.info->smooths;
+  for (long i = i0; i < end && !copies; i += tilerows) {
     if (halted(sc))
       return;
     const long at = (i - i0) * b.ncols;
     const int count = static_cast<int>(std::min<long>(tilerows, end - i));
-    if (ks.sh.info->smooths)
-      smoothtile(ks, b, &walk, s, i, count, LRout + at, dLRout + at);
-    else
-      copytile(ks, b, i, count, LRout + at, dLRout + at);
+    smoothtile(ks, b, &walk, s, i, count, LRout + at, dLRout + at);
   }
   // The rows printed here; a row whose values need more room than the
   // usual is left to pass 2, with those after it.
@@ -159,12 +172,26 @@ static void smoothchunk(scheduler* sc, long c, tilescratch* s) {
   for (; r < end && at; ++r) {
     const std::string_view text = bandtext(b, r);
     const long cell = (r - i0) * b.ncols;
-    at = printrow(*sc->wr, r, text.substr(0, text.size() - 1), LRout + cell,
-                  dLRout + cell, at, stop, &nfields[r - i0]);
+    char* printed = nullptr;
+    if (copies) {
+      if (halted(sc))
+        return;
+      printed = printrow(*sc->wr, r, text.substr(0, text.size() - 1),
+                         nullptr, nullptr, at, stop, &nfields[r - i0]);
+      if (!printed)
+        copyrow(sc, r, LRout + cell, dLRout + cell);
+    }
+    at = printed ? printed
+                 : printrow(*sc->wr, r, text.substr(0, text.size() - 1),
+                            LRout + cell, dLRout + cell, at, stop,
+                            &nfields[r - i0]);
     if (at)
       ends[r - i0] = static_cast<std::size_t>(at - start);
   }
   sc->nprinted[slot] = at ? r - i0 : r - i0 - 1;
+  // The rows left to pass 2 are printed from their values.
+  for (; copies && r < end; ++r)
+    copyrow(sc, r, LRout + (r - i0) * b.ncols, dLRout + (r - i0) * b.ncols);
   std::atomic<long>& done = sc->done[slot];
   done.store(c, std::memory_order_release);
   done.notify_all();

@@ -20,6 +20,9 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->lay = &lay;
   wr->dg = dg;
   wr->out = out;
+  char* const printed = formatvalue(opt.stddev, wr->stddevtext);
+  *printed = '\t';
+  wr->stddevsize = static_cast<std::size_t>(printed + 1 - wr->stddevtext);
   const auto ncols = static_cast<std::size_t>(lay.nLR);
   // The header inserts each name twice: three times the line in all.
   return longest < SIZE_MAX / 8 && ncols < SIZE_MAX / 8 / usualvalue / 2 &&
@@ -50,13 +53,14 @@ static char* putvalue(char* at, char* end, double v) {
   return at;
 }
 
-// Prints v, which is read from field when field is not empty, and its
-// tab at at, before end: from the field's text where that prints its
-// bytes. Null when it may not fit.
-static char* putfield(char* at, char* end, std::string_view field, double v) {
+// Prints the value read from field, v unless values is null, and its tab
+// at at, before end: from the field's text where that prints its bytes.
+// Null when it may not fit, or when it cannot be printed without v.
+static char* putfield(char* at, char* end, std::string_view field, double v,
+                      const double* values) {
   char* const printed = field.empty() ? nullptr : printcopied(field, at);
   if (!printed)
-    return putvalue(at, end, v);
+    return values ? putvalue(at, end, v) : nullptr;
   *printed = '\t';
   return printed + 1;
 }
@@ -79,15 +83,22 @@ static char* insertfields(const writer& wr, int k, long r,
   if (r >= 0) {
     if (end - at < maxformatted + 1)
       return nullptr;
+    // Without values, each one comes from its field's text; a value
+    // printed so is there, not missing.
     const bool copied = own.col == k;
-    at = putfield(at, end, copied ? own.value : std::string_view(), LRout[k]);
+    at = putfield(at, end, copied ? own.value : std::string_view(),
+                  LRout ? LRout[k] : 0, LRout);
     if (opt.outopt != 2 || !at)
       return at;
+    if (!LRout && wr.lay->errindex[k] < 0)
+      return static_cast<std::size_t>(end - at) < wr.stddevsize
+                 ? nullptr
+                 : put(at, {wr.stddevtext, wr.stddevsize});
     // A missing value's error is missing, whatever its field holds.
-    const bool present = LRout[k] == LRout[k];
+    const bool present = !LRout || LRout[k] == LRout[k];
     return putfield(at, end,
                     copied && present ? own.error : std::string_view(),
-                    dLRout[k]);
+                    LRout ? dLRout[k] : 0, LRout);
   }
   const std::string_view name = wr.names[k];
   if (static_cast<std::size_t>(end - at) < 2 * name.size() + 40)
@@ -117,8 +128,9 @@ char* printrow(const writer& wr, long r, std::string_view text,
                char* end, long* nfields) {
   const layout& lay = *wr.lay;
   const char* span = text.data();  // kept text not yet copied
-  // A field's text is read a word at a time up to the tab after the line.
-  const char* readable = text.data() + text.size() + 1;
+  // A field's text is read a word at a time, up to eight bytes past the
+  // tab after the line.
+  const char* readable = text.data() + text.size() + 9;
   columntext own;
   fieldwalk walk = walkfields(text);
   std::string_view field;

@@ -7,6 +7,7 @@
 
 #include "smoother/memory.h"
 #include "smoother/messages.h"
+#include "smoother/numbers.h"
 #include "smoother/options.h"
 #include "smoother/table.h"
 #include "textio/textio.h"
@@ -25,6 +26,10 @@ struct writer {
   // The values printed are the fields' own, unsmoothed: a field of the
   // commonest form is printed from its text.
   bool copies = false;
+  // The error printed for a data column without an error column, as its
+  // values are copied: stddev, printed once.
+  char stddevtext[maxformatted + 1];
+  std::size_t stddevsize = 0;
 };
 
 // Sets wr up to write to out, with room for output lines made from kept
@@ -49,10 +54,14 @@ bool writerow(writer* wr, long r, std::string_view text, const double* LRout,
 // their values are of the usual sizes.
 std::size_t printroom(const writer& wr, long rows, std::size_t bytes);
 
-// Prints output line r of data line text (followed by a tab) into [at,
-// end), as writerow would write it, without its messages, and sets
+// Prints output line r of data line text (followed by a tab and, as the
+// band keeps it, eight more bytes) into [at, end), as writerow would
+// write it, without its messages, and sets
 // *nfields to the line's field count. Returns the line's end, or null
-// when it does not fit. Any thread may print, once the header is written.
+// when it does not fit. Where the writer copies, LRout may be null: the
+// values are then printed from their fields' text, and null is returned
+// too when one cannot be. Any thread may print, once the header is
+// written.
 char* printrow(const writer& wr, long r, std::string_view text,
                const double* LRout, const double* dLRout, char* at,
                char* end, long* nfields);

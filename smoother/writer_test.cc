@@ -1,0 +1,127 @@
+// Printing copied rows: from their fields' text, where it can be, exactly
+// as from the values read from those fields.
+#include "smoother/writer.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "smoother/lines.h"
+
+namespace {
+
+// A field drawn mostly from the forms a copy prints from its text, and
+// from those it cannot: long numbers, exponents, markers, empty fields.
+std::string randomfield(std::mt19937_64& gen) {
+  static const char* const others[] = {"NA", "", "x", "1e3", "123456789.5",
+                                       "-0.000", "05.5", ".5", "7", "-"};
+  if (gen() % 4 == 0)
+    return others[gen() % 10];
+  std::string field = gen() % 3 ? "-" : "";
+  for (int d = 1 + static_cast<int>(gen() % 2); d > 0; --d)
+    field += static_cast<char>('0' + gen() % 10);
+  field += '.';
+  for (int d = 1 + static_cast<int>(gen() % 6); d > 0; --d)
+    field += static_cast<char>('0' + gen() % 10);
+  return field;
+}
+
+// Rows of random layouts, options and fields, as short and as long as
+// the layout and beyond, are printed from their text where every value
+// can be, and otherwise from their values, which the copy reads as it
+// prints: both as a writer that does not copy prints the values.
+TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
+  std::mt19937_64 gen(13);
+  const int nowhere = open("/dev/null", O_WRONLY);
+  auto err = std::make_unique<textout>();
+  textoutopen(err.get(), nowhere);
+  const diag dg{"test", err.get()};
+  long fromtext = 0;
+  for (int round = 0; round < 3000; ++round) {
+    layout lay;
+    const int ncols = 1 + static_cast<int>(gen() % 6);
+    lay.role = allocate<fieldrole>(4 + 2 * ncols);
+    lay.errindex = allocate<int>(ncols);
+    int nroles = 4;
+    for (int k = 0; k < ncols; ++k) {
+      const bool witherror = gen() % 2;
+      lay.role[nroles++] = {fieldkind::data, !witherror, k};
+      lay.errindex[k] = witherror ? lay.nerr++ : -1;
+      if (witherror)
+        lay.role[nroles++] = {fieldkind::error, true, k};
+    }
+    lay.nLR = ncols;
+    lay.nroles = lay.firststray = nroles;
+    options opt;
+    opt.outopt = static_cast<int>(gen() % 3);
+    opt.missing = gen() % 2;
+    const double stddevs[] = {0.12, -0.3, 1e300, 0.0};
+    opt.stddev = stddevs[gen() % 4];
+    writer plain, copying;
+    ASSERT_TRUE(writerstart(&plain, dg, opt, lay, err.get(), 4096));
+    ASSERT_TRUE(writerstart(&copying, dg, opt, lay, err.get(), 4096));
+    copying.copies = true;
+    std::string line = "id\t1\t42\tc";
+    // Mostly whole rows, now and then short or long ones. A whole row
+    // whose every value field is of the form is printed from its text.
+    const long nfields = gen() % 4 ? nroles : nroles - 2 + gen() % 5;
+    bool printable = nfields == nroles;
+    for (long f = 4; f < nfields; ++f) {
+      const std::string field = randomfield(gen);
+      const std::string padded = field + "\t0000000";
+      char room[maxformatted];
+      printable = printable && printcopied({padded.data(), field.size()}, room);
+      line += '\t' + field;
+    }
+    // The line with the tab and the eight bytes after it, as the band
+    // keeps them, in a block of that size.
+    const auto text = std::make_unique<char[]>(line.size() + 9);
+    std::memcpy(text.get(), line.data(), line.size());
+    std::memcpy(text.get() + line.size(), "\t\r\n-1.5\t\x1a", 9);
+    const std::string_view kept(text.get(), line.size());
+    std::vector<double> values(ncols), errors(lay.nerr + 1), LR(ncols),
+        dLR(ncols);
+    readvalues(lay, opt.missing, kept, values.data(), errors.data());
+    for (int k = 0; k < ncols; ++k) {
+      LR[k] = values[k];
+      dLR[k] = lay.errindex[k] >= 0 ? errors[lay.errindex[k]]
+               : std::isnan(LR[k])  ? NAN
+                                    : opt.stddev;
+    }
+    std::vector<char> want(1 << 14), got(1 << 14);
+    long wantfields, gotfields;
+    char* wantend = printrow(plain, 0, kept, LR.data(), dLR.data(),
+                                   want.data(), want.data() + want.size(),
+                                   &wantfields);
+    ASSERT_TRUE(wantend);
+    const std::string wanted(want.data(), wantend);
+    char* const fromtextend = printrow(copying, 0, kept, nullptr, nullptr,
+                                       got.data(), got.data() + got.size(),
+                                       &gotfields);
+    ASSERT_TRUE(fromtextend || !printable) << line;
+    if (char* end = fromtextend) {
+      ++fromtext;
+      ASSERT_EQ(std::string(got.data(), end), wanted) << line;
+      ASSERT_EQ(gotfields, wantfields) << line;
+    }
+    char* end = printrow(copying, 0, kept, LR.data(), dLR.data(),
+                               got.data(), got.data() + got.size(),
+                               &gotfields);
+    ASSERT_TRUE(end);
+    ASSERT_EQ(std::string(got.data(), end), wanted) << line;
+    ASSERT_EQ(gotfields, wantfields) << line;
+  }
+  // The text serves often enough to be tested.
+  EXPECT_GT(fromtext, 300);
+  close(nowhere);
+}
+
+}  // namespace
