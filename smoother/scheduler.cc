@@ -271,8 +271,10 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   const auto rows = static_cast<std::size_t>(pl.chunkrows);
   // The most a chunk's lines take, printed with values of the usual size.
   sc->printcap = printroom(wr, pl.chunkrows, b->largest);
-  const int nthreads = pl.nthreads;
-  const auto threads = static_cast<std::size_t>(nthreads);
+  // Threads beside the caller, which writes: its writes and their work
+  // then go on together, and none of them waits for a turn of the other.
+  const int nthreads = pl.nthreads > 1 ? pl.nthreads : 0;
+  const auto threads = static_cast<std::size_t>(nthreads) + 1;
   if (sc->printcap > SIZE_MAX / 2 / slots ||
       !(sc->results = allocate<double>(slots * 2 * rows *
                                        static_cast<std::size_t>(b->ncols))) ||
@@ -305,7 +307,7 @@ bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 1 << 20);
-  for (int t = 1; t < nthreads; ++t) {
+  for (int t = 1; t <= nthreads; ++t) {
     if (sums && !(sc->rooms[t] = newtilescratch(ks, *b)))
       break;
     sc->workers[t] = {sc, sc->rooms[t].get(), linesof(sc, t)};
@@ -353,7 +355,8 @@ bool schednext(scheduler* sc, chunkdone* out) {
     const long finished = done.load(std::memory_order_acquire);
     if (finished == c)
       break;
-    if (!taketurn(sc, sc->rooms[0].get(), linesof(sc, 0)))
+    if (sc->nthreads > 0 ||
+        !taketurn(sc, sc->rooms[0].get(), linesof(sc, 0)))
       done.wait(finished, std::memory_order_acquire);
   }
   double* dLRout;

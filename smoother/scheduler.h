@@ -69,10 +69,12 @@ struct scheduler {
   ~scheduler();
 };
 
-// Takes the slots and each thread's room, then starts pl.nthreads - 1
-// threads (fewer where a thread's room cannot be had), which read tab's
-// rows from src into b and smooth and print them as ks and wr say, in the
-// chunks of pl. False when the slots or the caller's room cannot be had.
+// Takes the slots and each thread's room, then starts pl.nthreads threads
+// where that is more than one (fewer where a thread's room cannot be
+// had), which read tab's rows from src into b and smooth and print them
+// as ks and wr say, in the chunks of pl; the caller then only writes what
+// they print, and does their work itself only where none was started.
+// False when the slots or the caller's room cannot be had.
 bool schedstart(scheduler* sc, const plan& pl, const kernelsetup& ks,
                 band* b, const copysource& src, const table& tab,
                 const writer& wr);
