@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "smoother/input.h"
+#include "smoother/pass2.h"
 #include "smoother/reader.h"
 #include "smoother/windows.h"
 
@@ -178,11 +179,11 @@ struct prepared {
   int nowhere;
   std::unique_ptr<textout> err;
 
-  prepared(const options& opt, const columns& t)
+  prepared(const options& opt, const columns& t) : prepared(opt, textof(t)) {}
+  prepared(const options& opt, const std::string& text)
       : copyfd(scratchfile()),
         nowhere(open("/dev/null", O_WRONLY)),
         err(std::make_unique<textout>()) {
-    const std::string text = textof(t);
     auto in = std::make_unique<input>();
     in->fd = scratchfile();
     EXPECT_EQ(write(in->fd, text.data(), text.size()),
@@ -310,6 +311,59 @@ TEST(Smoothing, SeriesStopTheWindows) {
     const std::size_t budget = f % 2 ? textbudget : 0;
     ASSERT_NO_FATAL_FAILURE(expectplainbits(opt, t, budget, textbudget - budget,
                                             "function " + std::to_string(f)));
+  }
+}
+
+// A copy writes the same bytes on any number of threads: fields printed
+// from their text, fields read for their values, missing values, and rows
+// whose values need more room than usual, which pass 2 prints itself.
+TEST(Copies, SameOutputOnAnyThreads) {
+  std::string text = "id\tchr\tpos\tx\tA\tA_error\tB\tC\tC_error\n";
+  char field[64];
+  for (long r = 0; r < 5000; ++r) {
+    text += "r\t1\t" + std::to_string(r * 10) + "\tx";
+    for (int f = 0; f < 5; ++f) {
+      const double v = (below(2000001) - 1e6) / 1e6;
+      const int kind = below(40);
+      if (kind == 0)
+        std::snprintf(field, sizeof field, "\tNA");
+      else if (kind == 1 || r % 50 < 3)
+        std::snprintf(field, sizeof field, "\t-1e300");
+      else if (kind < 8)
+        std::snprintf(field, sizeof field, "\t%.17g", v);
+      else
+        std::snprintf(field, sizeof field, "\t%.4f", v);
+      text += field;
+    }
+    text += "\n";
+  }
+  for (const int missing : {0, 1}) {
+    options opt;
+    opt.outopt = 2;
+    opt.missing = missing;
+    const prepared p(opt, text);
+    std::string first;
+    for (const int threads : {1, 2, 7}) {
+      opt.threads = threads;
+      const int fd = scratchfile();
+      auto out = std::make_unique<textout>();
+      textoutopen(out.get(), fd);
+      outwatch watch;
+      ASSERT_EQ(writetable({"test", p.err.get()}, opt, p.tab, p.copyfd,
+                           out.get(), &watch),
+                0);
+      textflush(out.get());
+      std::string got(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), ' ');
+      ASSERT_EQ(pread(fd, got.data(), got.size(), 0),
+                static_cast<ssize_t>(got.size()));
+      close(fd);
+      if (threads == 1)
+        first = got;
+      ASSERT_EQ(got.size(), first.size()) << threads;
+      ASSERT_TRUE(got == first) << threads;
+    }
+    // The rows of huge values and of markers came out too.
+    EXPECT_NE(first.find("-1000000000000000"), std::string::npos);
   }
 }
 
