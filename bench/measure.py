@@ -82,7 +82,9 @@ def finish(proc):
 
 def attempt(argv, stdin_path, cwd, out="out", preexec_fn=None):
     """Wall seconds, peak MB and exit status of one run, its output in
-    cwd/out."""
+    cwd/out. The last run's output is removed before the clock starts:
+    freeing its pages is no part of this run."""
+    drop(os.path.join(cwd, out))
     begin = time.perf_counter()
     status, mb = reap(start(argv, stdin_path, cwd, out, preexec_fn))
     return time.perf_counter() - begin, mb, status
