@@ -409,36 +409,6 @@ static char* formatrest(double v, char* out) {
   return formatexact(v, out);
 }
 
-char* printcopied(std::string_view field, char* out) {
-  const bool negative = field[0] == '-';
-  const std::size_t n = field.size() - negative;
-  if (n - 3 > 5)
-    return nullptr;  // shorter than d.d, or longer than dd.ddddd
-  const std::uint64_t word = loadbytes(field.data() + negative);
-  const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
-  // The point is the second byte or the third, and all the others are
-  // digits (the classes as readshortnumber finds them).
-  const std::uint64_t low = word & ~highbits;
-  const std::uint64_t digits = (low + onebytes * (0x80 - '0')) &
-                               ~(low + onebytes * (0x80 - '9' - 1)) & ~word &
-                               highbits & bytes;
-  const std::uint64_t point = bytesof(word, '.') & bytes;
-  const int at = std::countr_zero(point) / 8;
-  const std::size_t decimals = n - 1 - static_cast<std::size_t>(at);
-  if ((digits | point) != (highbits & bytes) || (at != 1 && at != 2) ||
-      (point & (point - 1)) != 0 || decimals - 1 > 4 ||
-      (at == 2 && (word & 0xff) == '0') ||
-      (negative && (word & (digits >> 7) * 0x0f) == 0))
-    return nullptr;
-  // Zeros after the field's own decimals, up to the fifth.
-  const std::size_t end = static_cast<std::size_t>(at) + 6;
-  const std::uint64_t pad = (~std::uint64_t{0} >> (64 - 8 * end)) & ~bytes;
-  *out = '-';
-  out += negative;
-  storebytes(out, (word & bytes) | (pad & onebytes * '0'));
-  return out + end;
-}
-
 char* formatvalueplain(double v, char* out) {
   if (std::isnan(v) || std::isinf(v))
     return formatrest(v, out);

@@ -56,15 +56,6 @@ constexpr int maxformatted = 320;
 // tie going away from zero; not-a-number prints "nan", infinities "inf".
 char* formatvalue(double v, char* out);
 
-// Prints, as formatvalue prints the value readnumber reads from field, a
-// field of the commonest form straight from its text: an optional minus,
-// one digit or two (the first not 0), a point and one to five digits, not
-// zero with a minus; its decimals are padded with zeros. Eight bytes are
-// read after the minus, so nine must be readable at the field's start,
-// and eight are written from out's first byte after the minus. Null for
-// any other field, with nothing written.
-char* printcopied(std::string_view field, char* out);
-
 // formatvalue without its fast path: every value from its 17 significant
 // digits. The fast path prints its bytes.
 char* formatvalueplain(double v, char* out);
@@ -122,4 +113,42 @@ inline bool readshortnumber(std::string_view field, double* value) {
   static constexpr double signs[] = {1.0, -1.0};
   *value = m / exactpowers[fraction] * signs[negative];
   return true;
+}
+
+// Prints, as formatvalue prints the value readnumber reads from field, a
+// field of the commonest form straight from its text: an optional minus,
+// one digit or two (the first not 0), a point and one to five digits, not
+// zero with a minus; its decimals are padded with zeros. Eight bytes are
+// read after the minus, so nine must be readable at the field's start,
+// and eight are written from out's first byte after the minus. Null for
+// any other field, with nothing written. Inline, as every copied value
+// passes through it.
+inline char* printcopied(std::string_view field, char* out) {
+  const bool negative = field[0] == '-';
+  const std::size_t n = field.size() - negative;
+  if (n - 3 > 5)
+    return nullptr;  // shorter than d.d, or longer than dd.ddddd
+  const std::uint64_t word = loadbytes(field.data() + negative);
+  const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
+  // The point is the second byte or the third, and all the others are
+  // digits (the classes as readshortnumber finds them).
+  const std::uint64_t low = word & ~highbits;
+  const std::uint64_t digits = (low + onebytes * (0x80 - '0')) &
+                               ~(low + onebytes * (0x80 - '9' - 1)) & ~word &
+                               highbits & bytes;
+  const std::uint64_t point = bytesof(word, '.') & bytes;
+  const int at = std::countr_zero(point) / 8;
+  const std::size_t decimals = n - 1 - static_cast<std::size_t>(at);
+  if ((digits | point) != (highbits & bytes) || (at != 1 && at != 2) ||
+      (point & (point - 1)) != 0 || decimals - 1 > 4 ||
+      (at == 2 && (word & 0xff) == '0') ||
+      (negative && (word & (digits >> 7) * 0x0f) == 0))
+    return nullptr;
+  // Zeros after the field's own decimals, up to the fifth.
+  const std::size_t end = static_cast<std::size_t>(at) + 6;
+  const std::uint64_t pad = (~std::uint64_t{0} >> (64 - 8 * end)) & ~bytes;
+  *out = '-';
+  out += negative;
+  storebytes(out, (word & bytes) | (pad & onebytes * '0'));
+  return out + end;
 }
