@@ -63,6 +63,19 @@ char* formatvalueplain(double v, char* out);
 // Powers of ten that a double holds exactly: 1e0 to 1e22.
 extern const double exactpowers[23];
 
+// The digits and the points among the bytes of word that bytes marks, the
+// high bit of each; true when those bytes hold nothing else. A byte below
+// 0x80 is a digit when adding 0x50 carries into its high bit and adding
+// 0x46 does not; no sum leaves its byte.
+inline bool digitsandpoints(std::uint64_t word, std::uint64_t bytes,
+                            std::uint64_t* digits, std::uint64_t* point) {
+  const std::uint64_t low = word & ~highbits;
+  *digits = (low + onebytes * (0x80 - '0')) &
+            ~(low + onebytes * (0x80 - '9' - 1)) & ~word & highbits & bytes;
+  *point = bytesof(word, '.') & bytes;
+  return (*digits | *point) == (highbits & bytes);
+}
+
 // Reads field as readnumber does when it is the commonest kind of data
 // field: an optional minus, then one to eight digits and points, with at
 // most one point. The eight bytes after the minus are read, whatever the
@@ -76,14 +89,8 @@ inline bool readshortnumber(std::string_view field, double* value) {
     return false;  // no digits, or more than eight bytes of them
   const std::uint64_t word = loadbytes(field.data() + negative);
   const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
-  // A byte below 0x80 is a digit when adding 0x50 carries into its high
-  // bit and adding 0x46 does not; no sum leaves its byte.
-  const std::uint64_t low = word & ~highbits;
-  const std::uint64_t digits = (low + onebytes * (0x80 - '0')) &
-                               ~(low + onebytes * (0x80 - '9' - 1)) & ~word &
-                               highbits & bytes;
-  const std::uint64_t point = bytesof(word, '.') & bytes;
-  if ((digits | point) != (highbits & bytes) || digits == 0 ||
+  std::uint64_t digits, point;
+  if (!digitsandpoints(word, bytes, &digits, &point) || digits == 0 ||
       (point & (point - 1)) != 0)
     return false;
   // The digits' values, the point's byte zero and the digits before it
@@ -131,15 +138,12 @@ inline char* printcopied(std::string_view field, char* out) {
   const std::uint64_t word = loadbytes(field.data() + negative);
   const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
   // The point is the second byte or the third, and all the others are
-  // digits (the classes as readshortnumber finds them).
-  const std::uint64_t low = word & ~highbits;
-  const std::uint64_t digits = (low + onebytes * (0x80 - '0')) &
-                               ~(low + onebytes * (0x80 - '9' - 1)) & ~word &
-                               highbits & bytes;
-  const std::uint64_t point = bytesof(word, '.') & bytes;
+  // digits.
+  std::uint64_t digits, point;
+  const bool plain = digitsandpoints(word, bytes, &digits, &point);
   const int at = std::countr_zero(point) / 8;
   const std::size_t decimals = n - 1 - static_cast<std::size_t>(at);
-  if ((digits | point) != (highbits & bytes) || (at != 1 && at != 2) ||
+  if (!plain || (at != 1 && at != 2) ||
       (point & (point - 1)) != 0 || decimals - 1 > 4 ||
       (at == 2 && (word & 0xff) == '0') ||
       (negative && (word & (digits >> 7) * 0x0f) == 0))

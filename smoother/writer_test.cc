@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "smoother/lines.h"
+#include "smoother/randomlayout.h"
 
 namespace {
 
@@ -46,20 +47,9 @@ TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
   const diag dg{"test", err.get()};
   long fromtext = 0;
   for (int round = 0; round < 3000; ++round) {
-    layout lay;
-    const int ncols = 1 + static_cast<int>(gen() % 6);
-    lay.role = allocate<fieldrole>(4 + 2 * ncols);
-    lay.errindex = allocate<int>(ncols);
-    int nroles = 4;
-    for (int k = 0; k < ncols; ++k) {
-      const bool witherror = gen() % 2;
-      lay.role[nroles++] = {fieldkind::data, !witherror, k};
-      lay.errindex[k] = witherror ? lay.nerr++ : -1;
-      if (witherror)
-        lay.role[nroles++] = {fieldkind::error, true, k};
-    }
-    lay.nLR = ncols;
-    lay.nroles = lay.firststray = nroles;
+    const layout lay = randomlayout(gen);
+    const int ncols = lay.nLR;
+    const int nroles = lay.nroles;
     options opt;
     opt.outopt = static_cast<int>(gen() % 3);
     opt.missing = gen() % 2;
