@@ -23,14 +23,12 @@ struct tilescratch {
   long b[tilerows];
   double W[tilerows];   // the sums every column shares, when none has a
   double Vs[tilerows];  // missing value: weights, and errors from stddev
-  // The segment's factors of each row: its weights, their squares for the
-  // error terms, and w * stddev * stddev for the error of a column without
-  // an error column, where each column's sum is its own.
+  // The segment's factors of each row: its weights, and w * stddev *
+  // stddev for the error of a column without an error column, where each
+  // column's sum is its own.
   double w[tilerows][segrows];
-  double sq[tilerows][segrows];
   double st[tilerows][segrows];
   const double* wrow[tilerows];
-  const double* sqrow[tilerows];
   const double* strow[tilerows];
   // Each row's sums in every column: weighted values, and where values
   // are missing, weights and errors from stddev; and the error columns'
@@ -64,7 +62,6 @@ tileroom newtilescratch(const kernelsetup& ks, const band& b) {
   s->V = s->Vk + cells;
   for (int r = 0; r < tilerows; ++r) {
     s->wrow[r] = s->w[r];
-    s->sqrow[r] = s->sq[r];
     s->strow[r] = s->st[r];
   }
   return s;
@@ -127,11 +124,9 @@ static void sumterms(vectorunit unit, const segment& sg, int ncols,
 }
 
 // Finds each tile row's part of the band rows [seglo, seghi] and its
-// weights there, in the order its sums take them; with squares, their
-// squares too, for the error columns.
+// weights there, in the order its sums take them.
 static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
-                        int count, long seglo, long seghi, bool backward,
-                        bool squares) {
+                        int count, long seglo, long seghi, bool backward) {
   const double sd = ks.stddev;
   for (int r = 0; r < tilerows; ++r) {
     const long i = i0 + r;
@@ -155,8 +150,6 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
                            ? 1.0
                            : cachedweight(&s->cache, ks.sh, d);
       s->w[r][j - seglo] = w;
-      if (squares)
-        s->sq[r][j - seglo] = w * w;
       // One factor w, so that the error comes to |stddev| / sqrt(W).
       if (ks.withstddev)
         s->st[r][j - seglo] = w * sd * sd;
@@ -168,8 +161,7 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
 static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
                      long i0, int count, long seglo, long seghi,
                      bool backward) {
-  findweights(ks, s, i0, count, seglo, seghi, backward,
-              ks.errors && bd.nerr > 0);
+  findweights(ks, s, i0, count, seglo, seghi, backward);
   const int nrows = (count + grouprows - 1) / grouprows * grouprows;
   segment sg{bandvalues(bd, seglo), bd.ncols, seglo, s->a, s->b, s->wrow,
              s->S, bd.ncols, nrows};
@@ -198,9 +190,9 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
   }
   if (!ks.errors || bd.nerr == 0)
     return;
-  // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR, so w * w can be
-  // formed once per row.
-  sg = {banderrors(bd, seglo), bd.nerr, seglo, s->a, s->b, s->sqrow, s->V,
+  // w * w * dLR * dLR evaluates as ((w * w) * dLR) * dLR: the sums form
+  // w * w from the weights, once for every vector of columns.
+  sg = {banderrors(bd, seglo), bd.nerr, seglo, s->a, s->b, s->wrow, s->V,
         bd.nerr, nrows};
   if (ks.missing)
     sumterms<squarepresent>(ks.unit, sg, bd.nerr, backward);

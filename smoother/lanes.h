@@ -17,8 +17,8 @@ enum termform {
   product,         // f * x
   productpresent,  // f * x where present
   present,         // f where present
-  square,          // f * x * x
-  squarepresent,   // f * x * x where present
+  square,          // f * f * x * x
+  squarepresent,   // f * f * x * x where present
 };
 
 template <termform form, typename vec>
@@ -31,9 +31,9 @@ static inline __attribute__((always_inline)) void addto(vec& acc, double f,
   else if constexpr (form == present)
     acc += x == x ? f : 0.0;
   else if constexpr (form == square)
-    acc += f * x * x;
+    acc += f * f * x * x;
   else
-    acc += x == x ? f * x * x : 0.0;
+    acc += x == x ? f * f * x * x : 0.0;
 }
 
 constexpr int grouprows = 4;  // rows that share each load of a value
