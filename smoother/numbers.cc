@@ -430,7 +430,8 @@ char* formatvalue(double v, char* out) {
     // Truncation is floor for a positive value, without a library call;
     // the count goes back to a double by its bits, exactly, without
     // waiting on the register's last value.
-    const auto units = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
+    const auto units =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
     const double whole =
         std::bit_cast<double>(units | 0x4330000000000000u) - 0x1p52;
     double frac = scaled - whole;  // exact: both close

@@ -99,7 +99,8 @@ TEST(FormatValue, CopiedFieldsAsTheirValues) {
     const bool digits = rest.find_first_not_of("0123456789", 0) == point &&
                         rest.find_first_not_of("0123456789", point + 1) ==
                             std::string::npos;
-    const bool form = point != std::string::npos && (point == 1 || point == 2) &&
+    const bool form = point != std::string::npos &&
+                      (point == 1 || point == 2) &&
                       digits && rest.size() - point - 1 >= 1 &&
                       rest.size() - point - 1 <= 5 &&
                       !(point == 2 && rest[0] == '0') &&

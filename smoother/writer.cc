@@ -65,9 +65,9 @@ static char* putfield(char* at, char* end, std::string_view field, double v,
   return printed + 1;
 }
 
-// The fields of data column k in the line being printed, as they were
+// The fields of data column col in the line being printed, as they were
 // read into its values: kept where the values printed are the fields'
-// own and their text may be read a word at a time; empty otherwise.
+// own.
 struct columntext {
   int col = -1;
   std::string_view value, error;
@@ -128,9 +128,6 @@ char* printrow(const writer& wr, long r, std::string_view text,
                char* end, long* nfields) {
   const layout& lay = *wr.lay;
   const char* span = text.data();  // kept text not yet copied
-  // A field's text is read a word at a time, up to eight bytes past the
-  // tab after the line.
-  const char* readable = text.data() + text.size() + 9;
   columntext own;
   fieldwalk walk = walkfields(text);
   std::string_view field;
@@ -140,14 +137,12 @@ char* printrow(const writer& wr, long r, std::string_view text,
       continue;
     const fieldrole role = roleof(lay, i);
     const char* after = field.data() + field.size() + 1;
-    if (wr.copies && role.kind != fieldkind::stray) {
-      const std::string_view kept =
-          field.data() + 9 <= readable ? field : std::string_view();
-      if (role.kind == fieldkind::data)
-        own = {role.col, kept, {}};
-      else if (role.col == own.col)
-        own.error = kept;
-    }
+    // A copy's fields may be read a word at a time: eight bytes follow the
+    // tab after the line.
+    if (wr.copies && role.kind == fieldkind::data)
+      own = {role.col, field, {}};
+    else if (wr.copies && role.kind == fieldkind::error && role.col == own.col)
+      own.error = field;
     if (role.kind == fieldkind::stray) {
       at = putspan(at, end, std::string_view(span, field.data()));
       span = after;
