@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "smoother/numbers.h"
-#include "smoother/words.h"
 
 bool linereserve(linebuf* line, std::size_t size) {
   // Doubling keeps the copying to twice the longest line in all.
