@@ -53,14 +53,14 @@ static char* putvalue(char* at, char* end, double v) {
   return at;
 }
 
-// Prints the value read from field, v unless values is null, and its tab
-// at at, before end: from the field's text where that prints its bytes.
+// Prints the value read from field, *v where v is given, and its tab at
+// at, before end: from the field's text where that prints its bytes.
 // Null when it may not fit, or when it cannot be printed without v.
-static char* putfield(char* at, char* end, std::string_view field, double v,
-                      const double* values) {
+static char* putfield(char* at, char* end, std::string_view field,
+                      const double* v) {
   char* const printed = field.empty() ? nullptr : printcopied(field, at);
   if (!printed)
-    return values ? putvalue(at, end, v) : nullptr;
+    return v ? putvalue(at, end, *v) : nullptr;
   *printed = '\t';
   return printed + 1;
 }
@@ -87,7 +87,7 @@ static char* insertfields(const writer& wr, int k, long r,
     // printed so is there, not missing.
     const bool copied = own.col == k;
     at = putfield(at, end, copied ? own.value : std::string_view(),
-                  LRout ? LRout[k] : 0, LRout);
+                  LRout ? &LRout[k] : nullptr);
     if (opt.outopt != 2 || !at)
       return at;
     if (!LRout && wr.lay->errindex[k] < 0)
@@ -98,7 +98,7 @@ static char* insertfields(const writer& wr, int k, long r,
     const bool present = !LRout || LRout[k] == LRout[k];
     return putfield(at, end,
                     copied && present ? own.error : std::string_view(),
-                    LRout ? dLRout[k] : 0, LRout);
+                    LRout ? &dLRout[k] : nullptr);
   }
   const std::string_view name = wr.names[k];
   if (static_cast<std::size_t>(end - at) < 2 * name.size() + 40)
