@@ -62,6 +62,9 @@ static bool claimtext(scheduler* sc, long c, bool values) {
   if (!bandread(*sc->src, lines, size, at) ||
       !bandlines(sc->bd, *sc->src, first, end, lines, size, true, values)) {
     readfailed(sc);
+    // A thread that waits for these lines wakes to find the halt.
+    text.store(-1, std::memory_order_release);
+    text.notify_all();
     return false;
   }
   text.store(c, std::memory_order_release);
@@ -107,15 +110,16 @@ static void loadchunk(scheduler* sc, long c, char* scratch) {
   }
   if (halted(sc))
     return;
-  sc->loaded[c % b->nreads].store(c, std::memory_order_release);
   // Chunks are read out of order: the first to see that the chunks up to
-  // one more are read moves the count on.
-  long upto = sc->readupto.load(std::memory_order_acquire);
+  // one more are read moves the count on. Two threads that finish next to
+  // each other must not both miss the other's chunk, each looking before
+  // its own mark shows, which would leave the count short for good: the
+  // marks and the looks are sequentially consistent.
+  sc->loaded[c % b->nreads].store(c);
+  long upto = sc->readupto.load();
   while (upto < sc->admitted.load(std::memory_order_acquire) &&
-         sc->loaded[upto % b->nreads].load(std::memory_order_acquire) ==
-             upto) {
-    if (sc->readupto.compare_exchange_weak(upto, upto + 1,
-                                           std::memory_order_acq_rel))
+         sc->loaded[upto % b->nreads].load() == upto) {
+    if (sc->readupto.compare_exchange_weak(upto, upto + 1))
       ++upto;
   }
   wake(sc);

@@ -314,6 +314,36 @@ TEST(Smoothing, SeriesStopTheWindows) {
   }
 }
 
+// A copy that pass 2 cannot read back whole stops the smoothing on every
+// thread, each wherever it waits, and says so: the band keeping every
+// line it reads or only those of the chunks being printed, the rest read
+// for their values by whichever thread comes first.
+TEST(Smoothing, ACopyCutShortStopsEveryThread) {
+  const columns t = randomcolumns(4000, 3, 0, 100000, 0);
+  options opt;
+  opt.smoothfunc = 2;
+  opt.winsize = 30000;
+  for (const std::size_t budget : {textbudget, std::size_t{0}})
+    for (const int nthreads : {2, 7})
+      for (int cut = 1; cut < 20; cut += 2) {
+        const prepared p(opt, t);
+        const auto size = lseek(p.copyfd, 0, SEEK_END);
+        ASSERT_EQ(ftruncate(p.copyfd, size * cut / 20), 0);
+        writer wr;
+        ASSERT_TRUE(writerstart(&wr, {"test", p.err.get()}, opt, p.tab.lay,
+                                p.err.get(), p.tab.longest));
+        valuerows rows{opt, std::vector<std::vector<double>>(
+                                2 * p.tab.lay.nLR,
+                                std::vector<double>(p.tab.nrows))};
+        smoothing sm;
+        long widest;
+        ASSERT_EQ(smoothingstart(&sm, p.tab, opt, nthreads, widestunit(),
+                                 nullptr, p.copyfd, wr, &widest, budget),
+                  shortage::none);
+        EXPECT_EQ(drive(&sm, &rows), -1) << budget << " " << cut;
+      }
+}
+
 // A copy writes the same bytes on any number of threads: fields printed
 // from their text, fields read for their values, missing values, and rows
 // whose values need more room than usual, which pass 2 prints itself.
