@@ -31,8 +31,31 @@ def drained(fd):
         time.sleep(0.001)
 
 
+def overtime(signum, frame):
+    """Ends a test that has waited too long: its runs are killed, and the
+    test fails where it waited, rather than holding up the whole suite
+    until its time is up and says nothing."""
+    me = str(os.getpid())
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            stat = pathlib.Path("/proc", pid, "stat").read_text()
+        except OSError:
+            continue
+        ppid, group = stat[stat.rindex(")") + 2:].split()[1:3]
+        if ppid == me:
+            # A shell's session goes whole, the commands it started too.
+            (os.killpg if group == pid else os.kill)(int(pid), signal.SIGKILL)
+    raise AssertionError("over %d s: its runs were killed" % OVERTIME)
+
+
+OVERTIME = 600  # a test's longest, with sanitizers or under emulation
+
+
 class System(unittest.TestCase):
     def setUp(self):
+        signal.signal(signal.SIGALRM, overtime)
+        signal.alarm(OVERTIME)
+        self.addCleanup(signal.alarm, 0)
         self.dir = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, self.dir)
         self.tmp = os.path.join(self.dir, TMP)
