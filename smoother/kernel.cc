@@ -179,14 +179,13 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
       sumterms<present>(ks.unit, ones, 1, backward);
     }
   } else {
-    sumterms<productpresent>(ks.unit, sg, bd.ncols, backward);
-    sg.acc = s->Wk;
-    sumterms<present>(ks.unit, sg, bd.ncols, backward);
-    if (ks.withstddev) {
-      sg.acc = s->Vk;
-      sg.factor = s->strow;
-      sumterms<present>(ks.unit, sg, bd.ncols, backward);
-    }
+    // Each column's own sums, S, Wk and Vk, lie a tile's cells apart.
+    sg.apart = s->Wk - s->S;
+    sg.factor2 = s->strow;
+    if (ks.withstddev)
+      sumterms<weighedstddev>(ks.unit, sg, bd.ncols, backward);
+    else
+      sumterms<weighed>(ks.unit, sg, bd.ncols, backward);
   }
   if (!ks.errors || bd.nerr == 0)
     return;

@@ -11,29 +11,44 @@
 
 // The forms of term a sum takes from a value x at a factor f. A missing
 // value is not-a-number (x != x), and "where present" leaves its term
-// out: it adds 0, which changes no sum here (none is ever -0), where
-// f * x would be not-a-number.
+// out, where f * x would be not-a-number: the same as adding 0, as no sum
+// here is ever -0, and one masked addition where the unit has them. A
+// column with missing values keeps two or three sums of its own, which
+// take their terms from one reading of x.
 enum termform {
   product,         // f * x
-  productpresent,  // f * x where present
   present,         // f where present
   square,          // f * f * x * x
   squarepresent,   // f * f * x * x where present
+  weighed,         // f * x and f, where present
+  weighedstddev,   // f * x, f and g, where present
 };
 
+// How many sums a form adds to at once.
+constexpr int sumsof(termform form) {
+  return form == weighedstddev ? 3 : form == weighed ? 2 : 1;
+}
+
+// Adds x's terms at factors f and g to the sums acc[0], acc[1]...
 template <termform form, typename vec>
-static inline __attribute__((always_inline)) void addto(vec& acc, double f,
+static inline __attribute__((always_inline)) void addto(vec* acc, double f,
+                                                        double g,
                                                         const vec& x) {
-  if constexpr (form == product)
-    acc += f * x;
-  else if constexpr (form == productpresent)
-    acc += x == x ? f * x : 0.0;
-  else if constexpr (form == present)
-    acc += x == x ? f : 0.0;
-  else if constexpr (form == square)
-    acc += f * f * x * x;
-  else
-    acc += x == x ? f * f * x * x : 0.0;
+  if constexpr (form == product) {
+    acc[0] += f * x;
+  } else if constexpr (form == present) {
+    acc[0] = x == x ? acc[0] + f : acc[0];
+  } else if constexpr (form == square) {
+    acc[0] += f * f * x * x;
+  } else if constexpr (form == squarepresent) {
+    acc[0] = x == x ? acc[0] + f * f * x * x : acc[0];
+  } else {
+    const auto has = x == x;
+    acc[0] = has ? acc[0] + f * x : acc[0];
+    acc[1] = has ? acc[1] + f : acc[1];
+    if constexpr (form == weighedstddev)
+      acc[2] = has ? acc[2] + g : acc[2];
+  }
 }
 
 constexpr int grouprows = 4;  // rows that share each load of a value
@@ -41,7 +56,8 @@ constexpr int grouprows = 4;  // rows that share each load of a value
 // One segment of a tile's sums: the band rows [seglo, seghi] of a block of
 // columns, row j at seg + (j - seglo) * stride; for tile row r its part of
 // the segment [a[r], b[r]] (empty when a[r] > b[r]), its factors
-// factor[r][j - seglo] and its sums at acc + r * accstride.
+// factor[r][j - seglo] (and factor2's, for a form that takes two) and its
+// sums at acc + r * accstride, a form's next sums apart after them.
 struct segment {
   const double* seg;
   long stride;
@@ -52,6 +68,8 @@ struct segment {
   double* acc;
   long accstride;
   int nrows;  // a whole number of groups
+  const double* const* factor2 = nullptr;
+  long apart = 0;
 };
 
 // Adds the terms of rows from, from + step, ... up to to (none when from
@@ -59,14 +77,16 @@ struct segment {
 // rows from the top down.
 template <typename vec, int nvec, termform form, bool backward>
 static inline __attribute__((always_inline)) void
-addrows(const segment& sg, vec* acc, const double* f, long from, long to) {
+addrows(const segment& sg, vec (*acc)[sumsof(form)], const double* f,
+        const double* g, long from, long to) {
   constexpr long step = backward ? -1 : 1;
   for (long j = from; backward ? j >= to : j <= to; j += step) {
     const double* row = sg.seg + (j - sg.seglo) * sg.stride;
+    const double gj = form == weighedstddev ? g[j - sg.seglo] : 0.0;
     for (int v = 0; v < nvec; ++v) {
       vec x;
       std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
-      addto<form>(acc[v], f[j - sg.seglo], x);
+      addto<form>(acc[v], f[j - sg.seglo], gj, x);
     }
   }
 }
@@ -79,12 +99,18 @@ template <typename vec, int nvec, termform form, bool backward>
 static inline __attribute__((always_inline)) void
 sumgroup(const segment& sg, int r0) {
   constexpr int width = sizeof(vec) / sizeof(double);
-  vec acc[grouprows][nvec];
+  constexpr int nsums = sumsof(form);
+  vec acc[grouprows][nvec][nsums];
   for (int q = 0; q < grouprows; ++q)
-    std::memcpy(acc[q], sg.acc + (r0 + q) * sg.accstride, sizeof acc[q]);
+    for (int v = 0; v < nvec; ++v)
+      for (int k = 0; k < nsums; ++k)
+        std::memcpy(&acc[q][v][k],
+                    sg.acc + (r0 + q) * sg.accstride + v * width + k * sg.apart,
+                    sizeof(vec));
   const long* a = sg.a + r0;
   const long* b = sg.b + r0;
   const double* const* f = sg.factor + r0;
+  const double* const* g = sg.factor2 ? sg.factor2 + r0 : f;
   long lo = a[0];
   long hi = b[0];
   for (int q = 1; q < grouprows; ++q) {
@@ -95,14 +121,14 @@ sumgroup(const segment& sg, int r0) {
   if (lo > hi) {
     // No part in common (a row that takes nothing here, say).
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
                                          backward ? b[q] : a[q],
                                          backward ? a[q] : b[q]);
   } else {
     const long first = backward ? hi : lo;  // the common part's ends, in
     const long last = backward ? lo : hi;   // the order the rows are taken
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
                                          backward ? b[q] : a[q],
                                          first - step);
     for (long j = first; backward ? j >= last : j <= last; j += step) {
@@ -111,20 +137,25 @@ sumgroup(const segment& sg, int r0) {
         vec x;
         std::memcpy(&x, row + v * width, sizeof x);
         for (int q = 0; q < grouprows; ++q)
-          addto<form>(acc[q][v], f[q][j - sg.seglo], x);
+          addto<form>(acc[q][v], f[q][j - sg.seglo],
+                      form == weighedstddev ? g[q][j - sg.seglo] : 0.0, x);
       }
     }
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], last + step,
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q], last + step,
                                          backward ? a[q] : b[q]);
   }
   for (int q = 0; q < grouprows; ++q)
-    std::memcpy(sg.acc + (r0 + q) * sg.accstride, acc[q], sizeof acc[q]);
+    for (int v = 0; v < nvec; ++v)
+      for (int k = 0; k < nsums; ++k)
+        std::memcpy(sg.acc + (r0 + q) * sg.accstride + v * width + k * sg.apart,
+                    &acc[q][v][k], sizeof(vec));
 }
 
 // Sums the segment over ncols columns: four vectors of columns at a time
 // for each group of rows, which keeps sixteen chains of additions in
-// flight, then single vectors, then single columns. A block of columns is
+// flight (a form of several sums has as many with one), then single
+// vectors, then single columns. A block of columns is
 // summed for the whole tile before the next, so the segment's values are
 // read from the cache, not from memory, after the first group.
 template <typename vec, termform form, bool backward>
@@ -134,7 +165,7 @@ static inline __attribute__((always_inline)) void sumsegment(segment sg,
   const double* seg = sg.seg;
   double* acc = sg.acc;
   int c0 = 0;
-  for (; c0 + 4 * width <= ncols; c0 += 4 * width) {
+  for (; sumsof(form) == 1 && c0 + 4 * width <= ncols; c0 += 4 * width) {
     sg.seg = seg + c0;
     sg.acc = acc + c0;
     for (int r0 = 0; r0 < sg.nrows; r0 += grouprows)
