@@ -21,15 +21,12 @@ struct tilescratch {
   long last[tilerows];
   long a[tilerows];  // each row's part of the segment
   long b[tilerows];
-  double W[tilerows];   // the sums every column shares, when none has a
-  double Vs[tilerows];  // missing value: weights, and errors from stddev
-  // The segment's factors of each row: its weights, and w * stddev *
-  // stddev for the error of a column without an error column, where each
-  // column's sum is its own.
+  // The sums every column shares, when none has a missing value: each
+  // row's weights, then its errors from stddev.
+  double shared[2 * tilerows];
+  // Each row's weights in the segment.
   double w[tilerows][segrows];
-  double st[tilerows][segrows];
   const double* wrow[tilerows];
-  const double* strow[tilerows];
   // Each row's sums in every column: weighted values, and where values
   // are missing, weights and errors from stddev; and the error columns'
   // squared error terms.
@@ -60,10 +57,8 @@ tileroom newtilescratch(const kernelsetup& ks, const band& b) {
   s->Wk = s->S + (ks.missing ? cells : 0);
   s->Vk = s->Wk + (ks.missing ? cells : 0);
   s->V = s->Vk + cells;
-  for (int r = 0; r < tilerows; ++r) {
+  for (int r = 0; r < tilerows; ++r)
     s->wrow[r] = s->w[r];
-    s->strow[r] = s->st[r];
-  }
   return s;
 }
 
@@ -127,7 +122,6 @@ static void sumterms(vectorunit unit, const segment& sg, int ncols,
 // weights there, in the order its sums take them.
 static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
                         int count, long seglo, long seghi, bool backward) {
-  const double sd = ks.stddev;
   for (int r = 0; r < tilerows; ++r) {
     const long i = i0 + r;
     if (r >= count) {
@@ -150,9 +144,6 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
                            ? 1.0
                            : cachedweight(&s->cache, ks.sh, d);
       s->w[r][j - seglo] = w;
-      // One factor w, so that the error comes to |stddev| / sqrt(W).
-      if (ks.withstddev)
-        s->st[r][j - seglo] = w * sd * sd;
     }
   }
 }
@@ -171,17 +162,16 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
     // from stddev, summed as a column of ones: each row's terms in their
     // order, four rows side by side.
     static const double one = 1.0;
-    segment ones{&one, 0, seglo, s->a, s->b, s->wrow, s->W, 1, nrows};
-    sumterms<present>(ks.unit, ones, 1, backward);
-    if (ks.withstddev) {
-      ones.acc = s->Vs;
-      ones.factor = s->strow;
-      sumterms<present>(ks.unit, ones, 1, backward);
-    }
+    segment ones{&one, 0, seglo, s->a, s->b, s->wrow, s->shared, 1, nrows,
+                 tilerows, ks.stddev};
+    if (ks.withstddev)
+      sumterms<weights>(ks.unit, ones, 1, backward);
+    else
+      sumterms<product>(ks.unit, ones, 1, backward);  // w * 1 is w
   } else {
     // Each column's own sums, S, Wk and Vk, lie a tile's cells apart.
     sg.apart = s->Wk - s->S;
-    sg.factor2 = s->strow;
+    sg.sd = ks.stddev;
     if (ks.withstddev)
       sumterms<weighedstddev>(ks.unit, sg, bd.ncols, backward);
     else
@@ -210,8 +200,7 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
     hi = std::max(hi, s->last[r]);
   }
   std::fill_n(s->sums.get(), s->nsums, 0.0);
-  std::fill_n(s->W, tilerows, 0.0);
-  std::fill_n(s->Vs, tilerows, 0.0);
+  std::fill_n(s->shared, 2 * tilerows, 0.0);
   // The backward scans, from the row before the tile's last down to the
   // lowest row a window takes, then the forward scans from the tile's
   // first row up; no segment crosses the end of the band's ring.
@@ -234,14 +223,14 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
   for (int r = 0; r < count; ++r) {
     const long at = static_cast<long>(r) * b.ncols;
     for (int k = 0; k < b.ncols; ++k) {
-      const double W = ks.missing ? s->Wk[at + k] : s->W[r];
+      const double W = ks.missing ? s->Wk[at + k] : s->shared[r];
       LRout[at + k] = s->S[at + k] / W;
       if (!ks.errors)
         continue;
       const int e = ks.errindex[k];
       const double V = e >= 0       ? s->V[static_cast<long>(r) * b.nerr + e]
                        : ks.missing ? s->Vk[at + k]
-                                    : s->Vs[r];
+                                    : s->shared[tilerows + r];
       dLRout[at + k] = std::sqrt(V) / W;
     }
   }

@@ -9,45 +9,50 @@
 #include <algorithm>
 #include <cstring>
 
-// The forms of term a sum takes from a value x at a factor f. A missing
+// The forms of term a sum takes from a value x at a weight f. A missing
 // value is not-a-number (x != x), and "where present" leaves its term
 // out, where f * x would be not-a-number: the same as adding 0, as no sum
-// here is ever -0, and one masked addition where the unit has them. A
-// column with missing values keeps two or three sums of its own, which
-// take their terms from one reading of x.
+// here is ever -0, and one masked addition where the unit has them. The
+// error that stddev gives a column without an error column sums the
+// weights with one factor f each, as f * sd * sd. A form of several sums
+// takes all their terms from one reading of x.
 enum termform {
-  product,         // f * x
-  present,         // f where present
-  square,          // f * f * x * x
-  squarepresent,   // f * f * x * x where present
-  weighed,         // f * x and f, where present
-  weighedstddev,   // f * x, f and g, where present
+  product,        // f * x
+  square,         // f * f * x * x
+  squarepresent,  // f * f * x * x where present
+  weights,        // f and f * sd * sd, whatever x
+  weighed,        // f * x and f, where present
+  weighedstddev,  // f * x, f and f * sd * sd, where present
 };
 
 // How many sums a form adds to at once.
 constexpr int sumsof(termform form) {
-  return form == weighedstddev ? 3 : form == weighed ? 2 : 1;
+  return form == weighedstddev ? 3 : form == product || form == square ||
+                                             form == squarepresent
+                                         ? 1
+                                         : 2;
 }
 
-// Adds x's terms at factors f and g to the sums acc[0], acc[1]...
+// Adds x's terms at weight f to the sums acc[0], acc[1]...
 template <termform form, typename vec>
 static inline __attribute__((always_inline)) void addto(vec* acc, double f,
-                                                        double g,
+                                                        double sd,
                                                         const vec& x) {
   if constexpr (form == product) {
     acc[0] += f * x;
-  } else if constexpr (form == present) {
-    acc[0] = x == x ? acc[0] + f : acc[0];
   } else if constexpr (form == square) {
     acc[0] += f * f * x * x;
   } else if constexpr (form == squarepresent) {
     acc[0] = x == x ? acc[0] + f * f * x * x : acc[0];
+  } else if constexpr (form == weights) {
+    acc[0] += f;
+    acc[1] += f * sd * sd;
   } else {
     const auto has = x == x;
     acc[0] = has ? acc[0] + f * x : acc[0];
     acc[1] = has ? acc[1] + f : acc[1];
     if constexpr (form == weighedstddev)
-      acc[2] = has ? acc[2] + g : acc[2];
+      acc[2] = has ? acc[2] + f * sd * sd : acc[2];
   }
 }
 
@@ -55,9 +60,9 @@ constexpr int grouprows = 4;  // rows that share each load of a value
 
 // One segment of a tile's sums: the band rows [seglo, seghi] of a block of
 // columns, row j at seg + (j - seglo) * stride; for tile row r its part of
-// the segment [a[r], b[r]] (empty when a[r] > b[r]), its factors
-// factor[r][j - seglo] (and factor2's, for a form that takes two) and its
-// sums at acc + r * accstride, a form's next sums apart after them.
+// the segment [a[r], b[r]] (empty when a[r] > b[r]), its weights
+// factor[r][j - seglo] and its sums at acc + r * accstride, a form's next
+// sums apart after them.
 struct segment {
   const double* seg;
   long stride;
@@ -68,8 +73,8 @@ struct segment {
   double* acc;
   long accstride;
   int nrows;  // a whole number of groups
-  const double* const* factor2 = nullptr;
   long apart = 0;
+  double sd = 0;  // stddev
 };
 
 // Adds the terms of rows from, from + step, ... up to to (none when from
@@ -78,15 +83,14 @@ struct segment {
 template <typename vec, int nvec, termform form, bool backward>
 static inline __attribute__((always_inline)) void
 addrows(const segment& sg, vec (*acc)[sumsof(form)], const double* f,
-        const double* g, long from, long to) {
+        long from, long to) {
   constexpr long step = backward ? -1 : 1;
   for (long j = from; backward ? j >= to : j <= to; j += step) {
     const double* row = sg.seg + (j - sg.seglo) * sg.stride;
-    const double gj = form == weighedstddev ? g[j - sg.seglo] : 0.0;
     for (int v = 0; v < nvec; ++v) {
       vec x;
       std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
-      addto<form>(acc[v], f[j - sg.seglo], gj, x);
+      addto<form>(acc[v], f[j - sg.seglo], sg.sd, x);
     }
   }
 }
@@ -110,7 +114,6 @@ sumgroup(const segment& sg, int r0) {
   const long* a = sg.a + r0;
   const long* b = sg.b + r0;
   const double* const* f = sg.factor + r0;
-  const double* const* g = sg.factor2 ? sg.factor2 + r0 : f;
   long lo = a[0];
   long hi = b[0];
   for (int q = 1; q < grouprows; ++q) {
@@ -121,14 +124,14 @@ sumgroup(const segment& sg, int r0) {
   if (lo > hi) {
     // No part in common (a row that takes nothing here, say).
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
                                          backward ? b[q] : a[q],
                                          backward ? a[q] : b[q]);
   } else {
     const long first = backward ? hi : lo;  // the common part's ends, in
     const long last = backward ? lo : hi;   // the order the rows are taken
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
                                          backward ? b[q] : a[q],
                                          first - step);
     for (long j = first; backward ? j >= last : j <= last; j += step) {
@@ -137,12 +140,11 @@ sumgroup(const segment& sg, int r0) {
         vec x;
         std::memcpy(&x, row + v * width, sizeof x);
         for (int q = 0; q < grouprows; ++q)
-          addto<form>(acc[q][v], f[q][j - sg.seglo],
-                      form == weighedstddev ? g[q][j - sg.seglo] : 0.0, x);
+          addto<form>(acc[q][v], f[q][j - sg.seglo], sg.sd, x);
       }
     }
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q], last + step,
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], last + step,
                                          backward ? a[q] : b[q]);
   }
   for (int q = 0; q < grouprows; ++q)
