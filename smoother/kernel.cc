@@ -119,9 +119,15 @@ static void sumterms(vectorunit unit, const segment& sg, int ncols,
 }
 
 // Finds each tile row's part of the band rows [seglo, seghi] and its
-// weights there, in the order its sums take them.
+// weights there. A weight is a pure function of its distance, so the
+// order they are found in does not matter.
 static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
                         int count, long seglo, long seghi, bool backward) {
+  const std::int32_t* pos = ks.rows.pos;
+  const bool constant = ks.sh.info->constantweight;
+  // Backward a distance is the row's position less the other's, forward
+  // the other's less the row's: in 32-bit arithmetic, the sign flipped.
+  const std::uint32_t flip = backward ? ~0u : 0u;
   for (int r = 0; r < tilerows; ++r) {
     const long i = i0 + r;
     if (r >= count) {
@@ -135,15 +141,12 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
         backward ? std::min(i - 1, seghi) : std::min(s->last[r], seghi);
     s->a[r] = a;
     s->b[r] = b;
-    const auto here = static_cast<std::uint32_t>(ks.rows.pos[i]);
-    for (long t = 0; t <= b - a; ++t) {
-      const long j = backward ? b - t : a + t;
-      const auto there = static_cast<std::uint32_t>(ks.rows.pos[j]);
-      const std::uint32_t d = backward ? here - there : there - here;
-      const double w = ks.sh.info->constantweight
-                           ? 1.0
-                           : cachedweight(&s->cache, ks.sh, d);
-      s->w[r][j - seglo] = w;
+    double* w = s->w[r];
+    const auto here = static_cast<std::uint32_t>(pos[i]);
+    for (long j = a; j <= b; ++j) {
+      const std::uint32_t d =
+          ((static_cast<std::uint32_t>(pos[j]) - here) ^ flip) - flip;
+      w[j - seglo] = constant ? 1.0 : cachedweight(&s->cache, ks.sh, d);
     }
   }
 }
