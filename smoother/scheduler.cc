@@ -354,9 +354,12 @@ bool schednext(scheduler* sc, chunkdone* out) {
   const long slot = c % sc->nslots;
   std::atomic<long>& done = sc->done[slot];
   for (;;) {
+    // The slot is read before the halt is looked for: a halt that comes
+    // after the reading changes the slot, and so ends the wait on what was
+    // read, and one that came before is seen.
+    const long finished = done.load(std::memory_order_acquire);
     if (halted(sc))
       return false;
-    const long finished = done.load(std::memory_order_acquire);
     if (finished == c)
       break;
     if (sc->nthreads > 0 ||
