@@ -27,10 +27,9 @@ enum termform {
 
 // How many sums a form adds to at once.
 constexpr int sumsof(termform form) {
-  return form == weighedstddev ? 3 : form == product || form == square ||
-                                             form == squarepresent
-                                         ? 1
-                                         : 2;
+  if (form == weighedstddev)
+    return 3;
+  return form == weights || form == weighed ? 2 : 1;
 }
 
 // Adds x's terms at weight f to the sums acc[0], acc[1]...
