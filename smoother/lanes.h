@@ -155,10 +155,10 @@ sumgroup(const segment& sg, int r0) {
 
 // Sums the segment over ncols columns: four vectors of columns at a time
 // for each group of rows, which keeps sixteen chains of additions in
-// flight (a form of several sums has as many with one), then single
-// vectors, then single columns. A block of columns is
-// summed for the whole tile before the next, so the segment's values are
-// read from the cache, not from memory, after the first group.
+// flight, then single vectors (a form of several sums keeps as many chains
+// with one), then single columns. A block of columns is summed for the
+// whole tile before the next, so the segment's values are read from the
+// cache, not from memory, after the first group.
 template <typename vec, termform form, bool backward>
 static inline __attribute__((always_inline)) void sumsegment(segment sg,
                                                              int ncols) {
