@@ -122,19 +122,27 @@ inline bool readshortnumber(std::string_view field, double* value) {
   return true;
 }
 
-// Prints, as formatvalue prints the value readnumber reads from field, a
-// field of the commonest form straight from its text: an optional minus,
-// one digit or two (the first not 0), a point and one to five digits, not
-// zero with a minus; its decimals are padded with zeros. Eight bytes are
-// read after the minus, so nine must be readable at the field's start,
-// and eight are written from out's first byte after the minus. Null for
-// any other field, with nothing written. Inline, as every copied value
-// passes through it.
-inline char* printcopied(std::string_view field, char* out) {
+// A field of the commonest form, as a copy prints it: its bytes after the
+// minus, as they stand and padded with zeros to five decimals.
+struct copiedfield {
+  std::uint64_t word;
+  std::uint64_t padded;
+  std::size_t size;  // bytes after the minus
+  std::size_t paddedsize;
+  bool negative;
+};
+
+// Takes a field of the commonest form, which formatvalue prints, from the
+// value readnumber reads from it, as its own text padded with zeros: an
+// optional minus, one digit or two (the first not 0), a point and one to
+// five digits, not zero with a minus. Eight bytes are read after the
+// minus, so nine must be readable at the field's start. False for any
+// other field. Inline, as every copied value passes through it.
+inline bool takecopied(std::string_view field, copiedfield* c) {
   const bool negative = field[0] == '-';
   const std::size_t n = field.size() - negative;
   if (n - 3 > 5)
-    return nullptr;  // shorter than d.d, or longer than dd.ddddd
+    return false;  // shorter than d.d, or longer than dd.ddddd
   const std::uint64_t word = loadbytes(field.data() + negative);
   const std::uint64_t bytes = ~std::uint64_t{0} >> (64 - 8 * n);
   // The point is the second byte or the third, and all the others are
@@ -147,12 +155,35 @@ inline char* printcopied(std::string_view field, char* out) {
       (point & (point - 1)) != 0 || decimals - 1 > 4 ||
       (at == 2 && (word & 0xff) == '0') ||
       (negative && (word & (digits >> 7) * 0x0f) == 0))
-    return nullptr;
+    return false;
   // Zeros after the field's own decimals, up to the fifth.
   const std::size_t end = static_cast<std::size_t>(at) + 6;
   const std::uint64_t pad = (~std::uint64_t{0} >> (64 - 8 * end)) & ~bytes;
+  c->word = word & bytes;
+  c->padded = c->word | (pad & onebytes * '0');
+  c->size = n;
+  c->paddedsize = end;
+  c->negative = negative;
+  return true;
+}
+
+// Puts a minus where there is one and the size bytes of word at out, and
+// returns their end. Eight bytes are written after the minus.
+inline char* putcopied(char* out, bool negative, std::uint64_t word,
+                       std::size_t size) {
   *out = '-';
   out += negative;
-  storebytes(out, (word & bytes) | (pad & onebytes * '0'));
-  return out + end;
+  storebytes(out, word);
+  return out + size;
+}
+
+// Prints, as formatvalue prints the value readnumber reads from field, a
+// field that takecopied takes, and returns the end; eight bytes are
+// written from out's first after the minus. Null for any other field,
+// with nothing written.
+inline char* printcopied(std::string_view field, char* out) {
+  copiedfield c;
+  if (!takecopied(field, &c))
+    return nullptr;
+  return putcopied(out, c.negative, c.padded, c.paddedsize);
 }

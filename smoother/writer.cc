@@ -1,5 +1,7 @@
 #include "smoother/writer.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "smoother/lines.h"
@@ -20,6 +22,7 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->lay = &lay;
   wr->dg = dg;
   wr->out = out;
+  wr->plain = lay.firststray == lay.nroles;
   char* const printed = formatvalue(opt.stddev, wr->stddevtext);
   *printed = '\t';
   wr->stddevsize = static_cast<std::size_t>(printed + 1 - wr->stddevtext);
@@ -120,12 +123,119 @@ static char* putspan(char* at, char* end, std::string_view text) {
   return put(at, text);
 }
 
+// Turns the tab that ends a printed line, before at, into its line end.
+// Null when that does not fit before end.
+static char* endline(const writer& wr, char* at, char* end) {
+  at[-1] = '\n';
+  if (wr.printends && wr.out->crlf) {
+    if (at == end)
+      return nullptr;
+    at[-1] = '\r';
+    *at++ = '\n';
+  }
+  return at;
+}
+
+// The most fields of a line that a copy finds all the tabs of before it
+// prints: a longer line is printed as it is walked.
+constexpr long mostfields = 2048;
+
+// The tabs among the size bytes at text (below 32), a bit each, from
+// the bytes of a word of width: one that ends within the eight bytes after
+// them.
+template <std::size_t width>
+static std::uint32_t tabsupto(const char* text, std::size_t size) {
+  const std::uint32_t tabs = tabsof<width>(text);
+  return size < width ? tabs & ((1u << size) - 1) : tabs;
+}
+
+// Sets tabs to the offset of each tab in text and of the tab after it,
+// in order, up to most of them (and perhaps a word's more). Returns how
+// many it found, more than most when the line has more. The tab after the
+// line is followed by eight readable bytes, which may hold tabs too.
+static long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
+  constexpr std::size_t width = widestword;
+  const std::size_t size = text.size() + 1;
+  long count = 0;
+  for (std::size_t w = 0; w < size && count <= most;) {
+    const bool wide = w + width <= size + 8;
+    std::uint32_t m = wide ? tabsupto<width>(text.data() + w, size - w)
+                           : tabsupto<8>(text.data() + w, size - w);
+    for (; m != 0; m &= m - 1)
+      tabs[count++] = static_cast<std::uint32_t>(w + std::countr_zero(m));
+    w += wide ? width : 8;
+  }
+  return count;
+}
+
+// Field i of a line whose tabs are at tabs, i from 1 on.
+static std::string_view fieldat(const char* text, const std::uint32_t* tabs,
+                                long i) {
+  return {text + tabs[i - 1] + 1, tabs[i] - tabs[i - 1] - 1};
+}
+
+// Puts a field that a copy took, as it stands or padded, and its tab.
+static char* putfield(char* at, const copiedfield& c, bool padded) {
+  at = padded ? putcopied(at, c.negative, c.padded, c.paddedsize)
+              : putcopied(at, c.negative, c.word, c.size);
+  *at++ = '\t';
+  return at;
+}
+
+// Prints the fields of copied line text where it has the header's fields
+// and each value and error is of the commonest form, printed from its
+// text: all the line's tabs are found first, so that each field is read
+// apart from the others, and the line's own fields are put from the words
+// read for their copies. Returns the end, the last tab for the line end,
+// or null where the line is not of that kind or may not fit; printrow then
+// walks it.
+static char* printplaincopy(const writer& wr, std::string_view text,
+                            char* at, char* end, long* nfields) {
+  const layout& lay = *wr.lay;
+  std::uint32_t tabs[mostfields + 1 + widestword];
+  const long n = lay.nroles;
+  if (n > mostfields || findtabs(text, tabs, n) != n)
+    return nullptr;
+  // A copied field puts at most ten bytes, and eight more are written.
+  const std::size_t room = text.size() + 1 + 9 +
+                           static_cast<std::size_t>(lay.nLR) *
+                               (2 * (10 + 10) + wr.stddevsize);
+  if (static_cast<std::size_t>(end - at) < room)
+    return nullptr;
+  at = put(at, {text.data(), tabs[3] + 1});
+  const bool errors = wr.opt->outopt == 2;
+  copiedfield value, error;
+  for (long i = 4; i < n; ++i) {
+    if (!takecopied(fieldat(text.data(), tabs, i), &value))
+      return nullptr;
+    if (lay.role[i].insert) {
+      at = putfield(putfield(at, value, false), value, true);
+      if (errors)
+        at = put(at, {wr.stddevtext, wr.stddevsize});
+      continue;
+    }
+    if (!takecopied(fieldat(text.data(), tabs, ++i), &error))
+      return nullptr;
+    at = putfield(putfield(at, value, false), error, false);
+    at = putfield(at, value, true);
+    if (errors)
+      at = putfield(at, error, true);
+  }
+  *nfields = n;
+  return at;
+}
+
 // Prints output line r from the kept line's fields. The line's own text is
 // copied in spans that end where fields are inserted or left out, rather
 // than field by field.
 char* printrow(const writer& wr, long r, std::string_view text,
                const double* LRout, const double* dLRout, char* at,
                char* end, long* nfields) {
+  if (wr.copies && !LRout && wr.plain) {
+    char* const printed = printplaincopy(wr, text, at, end, nfields);
+    if (printed)
+      return endline(wr, printed, end);
+  }
   const layout& lay = *wr.lay;
   const char* span = text.data();  // kept text not yet copied
   columntext own;
@@ -158,16 +268,7 @@ char* printrow(const writer& wr, long r, std::string_view text,
   // The last field with the tab after it, which becomes the line end.
   if (at)
     at = putspan(at, end, std::string_view(span, text.data() + text.size() + 1));
-  if (!at)
-    return at;
-  at[-1] = '\n';
-  if (wr.printends && wr.out->crlf) {
-    if (at == end)
-      return nullptr;
-    at[-1] = '\r';
-    *at++ = '\n';
-  }
-  return at;
+  return at ? endline(wr, at, end) : at;
 }
 
 void writeprinted(writer* wr, long r, long nfields, std::string_view line) {

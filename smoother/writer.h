@@ -26,6 +26,9 @@ struct writer {
   // The values printed are the fields' own, unsmoothed: a field of the
   // commonest form is printed from its text.
   bool copies = false;
+  // Every field from the fifth on is a data or error column's, as the
+  // header has no other.
+  bool plain = false;
   // The error printed for a data column without an error column, as its
   // values are copied: stddev, printed once.
   char stddevtext[maxformatted + 1];

@@ -72,10 +72,15 @@ TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
       line += '\t' + field;
     }
     // The line with the tab and the eight bytes after it, as the band
-    // keeps them, in a block of that size.
+    // keeps them, in a block of that size: the next line's bytes, which
+    // nothing may take for the line's, even where they look like its
+    // fields.
+    static const char* const next[] = {"\r\n-1.5\t\x1a", "-1.5\t0.2\t",
+                                       "0.25\t1.5\t", "\t\t\t\t\t\t\t\t"};
     const auto text = std::make_unique<char[]>(line.size() + 9);
     std::memcpy(text.get(), line.data(), line.size());
-    std::memcpy(text.get() + line.size(), "\t\r\n-1.5\t\x1a", 9);
+    text[line.size()] = '\t';
+    std::memcpy(text.get() + line.size() + 1, next[gen() % 4], 8);
     const std::string_view kept(text.get(), line.size());
     std::vector<double> values(ncols), errors(lay.nerr + 1), LR(ncols),
         dLR(ncols);
