@@ -130,13 +130,14 @@ struct copiedfield {
   std::size_t size;  // bytes after the minus
   std::size_t paddedsize;
   bool negative;
+  bool paddednegative;  // negative and not zero: -0.0 prints as 0.00000
 };
 
 // Takes a field of the commonest form, which formatvalue prints, from the
-// value readnumber reads from it, as its own text padded with zeros: an
-// optional minus, one digit or two (the first not 0), a point and one to
-// five digits, not zero with a minus. Eight bytes are read after the
-// minus, so nine must be readable at the field's start. False for any
+// value readnumber reads from it, as its own text padded with zeros
+// (without the minus of a zero): an optional minus, one digit or two (the
+// first not 0), a point and one to five digits. Eight bytes are read after
+// the minus, so nine must be readable at the field's start. False for any
 // other field. Inline, as every copied value passes through it.
 inline bool takecopied(std::string_view field, copiedfield* c) {
   const bool negative = field[0] == '-';
@@ -153,8 +154,7 @@ inline bool takecopied(std::string_view field, copiedfield* c) {
   const std::size_t decimals = n - 1 - static_cast<std::size_t>(at);
   if (!plain || (at != 1 && at != 2) ||
       (point & (point - 1)) != 0 || decimals - 1 > 4 ||
-      (at == 2 && (word & 0xff) == '0') ||
-      (negative && (word & (digits >> 7) * 0x0f) == 0))
+      (at == 2 && (word & 0xff) == '0'))
     return false;
   // Zeros after the field's own decimals, up to the fifth.
   const std::size_t end = static_cast<std::size_t>(at) + 6;
@@ -164,6 +164,7 @@ inline bool takecopied(std::string_view field, copiedfield* c) {
   c->size = n;
   c->paddedsize = end;
   c->negative = negative;
+  c->paddednegative = negative && (word & (digits >> 7) * 0x0f) != 0;
   return true;
 }
 
@@ -185,5 +186,5 @@ inline char* printcopied(std::string_view field, char* out) {
   copiedfield c;
   if (!takecopied(field, &c))
     return nullptr;
-  return putcopied(out, c.negative, c.padded, c.paddedsize);
+  return putcopied(out, c.paddednegative, c.padded, c.paddedsize);
 }

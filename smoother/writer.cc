@@ -176,7 +176,7 @@ static std::string_view fieldat(const char* text, const std::uint32_t* tabs,
 
 // Puts a field that a copy took, as it stands or padded, and its tab.
 static char* putfield(char* at, const copiedfield& c, bool padded) {
-  at = padded ? putcopied(at, c.negative, c.padded, c.paddedsize)
+  at = padded ? putcopied(at, c.paddednegative, c.padded, c.paddedsize)
               : putcopied(at, c.negative, c.word, c.size);
   *at++ = '\t';
   return at;
