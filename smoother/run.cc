@@ -13,6 +13,7 @@
 #include "smoother/pass2.h"
 #include "smoother/progress.h"
 #include "smoother/reader.h"
+#include "smoother/smoothing.h"
 #include "smoother/tmpcopy.h"
 #include "smoother/windows.h"
 #include "textio/textio.h"
@@ -38,7 +39,9 @@ static int smoothtable(const diag& dg, const options& opt, runstate* rs) {
   if (inputopen(dg, opt.input, &rs->in) < 0)
     return -1;
   rs->shown.inputsize = inputsize(rs->in);
-  if (tmpcreate(dg, &rs->tf) < 0)
+  // Pass 1 writes its copy on a thread of its own where the run may keep
+  // two busy.
+  if (tmpcreate(dg, &rs->tf, threadsallowed(opt) > 1) < 0)
     return -1;
   if (readtable(dg, opt, &rs->in, &rs->tf.out, &rs->tab, &rs->watch) < 0) {
     tmpputinplace(dg, &rs->tf, false);

@@ -17,11 +17,15 @@ static int usablecores() {
   return count > 0 ? count : 1;
 }
 
+int threadsallowed(const options& opt) {
+  // A run given its share of a machine by a scheduler is told how many.
+  return opt.threads > 0 ? opt.threads : usablecores();
+}
+
 int threadsfor(const table& tab, const options& opt) {
   if (tab.nrows * tab.lay.nLR < minthreadcells)
     return 1;
-  // A run given its share of a machine by a scheduler is told how many.
-  return opt.threads > 0 ? opt.threads : usablecores();
+  return threadsallowed(opt);
 }
 
 shortage smoothingstart(smoothing* sm, const table& tab, const options& opt,

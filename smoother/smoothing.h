@@ -21,8 +21,12 @@ struct smoothing {
   scheduler sc;  // last: it stops its threads before the rest goes
 };
 
+// The threads a run may keep busy: opt.threads when that is set, else
+// one for each core it may run on.
+int threadsallowed(const options& opt);
+
 // How many threads reading, smoothing and printing tab's rows is worth,
-// at most opt.threads when that is set.
+// at most threadsallowed(opt).
 int threadsfor(const table& tab, const options& opt);
 
 // What smoothingstart could not have.

@@ -1,16 +1,40 @@
 #include "smoother/tmpcopy.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 // The intermediate file's blocks, counted before the line ends become
 // CR LF.
 constexpr std::size_t copyblock = 64 << 10;
+
+// Writing a large copy keeps the kernel about as busy as reading the
+// input and finding its lines, so pass 1 hands each full block to a thread
+// of its own and reads on. The blocks go round a ring of rooms: pass 1
+// fills one while the thread writes those before it.
+constexpr long copyrooms = 3;
+
+struct copywriter {
+  textout file;  // the thread's stream to the same file
+  owned<unsigned char> rooms;  // copyrooms of twice copyblock
+  std::size_t sizes[copyrooms] = {};
+  std::mutex m;
+  std::condition_variable cv;
+  long handed = 0;   // blocks handed over
+  long written = 0;  // of them, the ones the thread is done with
+  bool ending = false;
+  bool failed = false;  // file's flags after the last block written
+  bool gone = false;
+  bool started = false;
+  pthread_t thread;
+};
 
 static int cantopen(const diag& dg) {
   say(dg, {"Can't open ", tmpname, " for writing"});
@@ -84,6 +108,90 @@ static void restoreendsignals(tmpcopy* tf) {
       sigaction(sig, &tf->before[sig], nullptr);
 }
 
+static unsigned char* roomof(copywriter* cw, long block) {
+  return cw->rooms.get() + (block % copyrooms) * 2 * copyblock;
+}
+
+static void* writeblocks(void* arg) {
+  auto* cw = static_cast<copywriter*>(arg);
+  std::unique_lock<std::mutex> lock(cw->m);
+  for (;;) {
+    cw->cv.wait(lock, [cw] { return cw->written < cw->handed || cw->ending; });
+    if (cw->written == cw->handed)
+      return nullptr;
+    const long block = cw->written;
+    lock.unlock();
+    textwritetranslated(&cw->file, roomof(cw, block),
+                        cw->sizes[block % copyrooms]);
+    lock.lock();
+    cw->failed = cw->file.failed;
+    cw->gone = cw->file.gone;
+    ++cw->written;
+    cw->cv.notify_all();
+  }
+}
+
+// Starts the writing thread, with the end signals held: a signal that
+// comes while pass 1 names and renames its file must find pass 1's thread,
+// which holds it back. False when the thread cannot be had.
+static bool startwriter(copywriter* cw) {
+  // A small stack: the thread only writes, and a run's address space may
+  // be capped.
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 256 << 10);
+  sigset_t old;
+  holdendsignals(&old);
+  cw->started = pthread_create(&cw->thread, &attr, writeblocks, cw) == 0;
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  pthread_attr_destroy(&attr);
+  return cw->started;
+}
+
+// Takes a full block from pass 1 and gives back the room for the next,
+// once the thread has one free. The thread is started with the first
+// block: a small input is written by pass 1 itself at the end.
+static unsigned char* handblock(textout* out) {
+  auto* cw = static_cast<copywriter*>(out->handoffto);
+  if (!cw->started && !startwriter(cw)) {
+    out->handoff = nullptr;
+    textflush(out);
+    return out->buf;
+  }
+  std::unique_lock<std::mutex> lock(cw->m);
+  cw->sizes[cw->handed % copyrooms] = out->len;
+  ++cw->handed;
+  cw->cv.notify_all();
+  cw->cv.wait(lock, [cw] { return cw->handed - cw->written < copyrooms; });
+  out->failed = cw->failed;
+  out->gone = cw->gone;
+  return roomof(cw, cw->handed);
+}
+
+// Ends the thread once it has written every block, and tells out how the
+// writing went.
+static void endwriter(copywriter* cw, textout* out) {
+  if (!cw->started)
+    return;
+  {
+    std::lock_guard<std::mutex> lock(cw->m);
+    cw->ending = true;
+    cw->cv.notify_all();
+  }
+  pthread_join(cw->thread, nullptr);
+  cw->started = false;
+  out->failed = cw->failed;
+  out->gone = cw->gone;
+}
+
+void copywriterend::operator()(copywriter* cw) const {
+  if (cw->started) {
+    textout ignored;
+    endwriter(cw, &ignored);
+  }
+  delete cw;
+}
+
 // Keeps the file's descriptor above the standard streams: with one of them
 // closed, the file would take its number, and messages or output meant for
 // that stream would land in the file.
@@ -136,7 +244,7 @@ static int opennamed(tmpcopy* tf) {
   return fd;
 }
 
-int tmpcreate(const diag& dg, tmpcopy* tf) {
+int tmpcreate(const diag& dg, tmpcopy* tf, bool overlap) {
   struct stat atname;
   struct stat output;
   if (lstat(tmpname, &atname) == 0) {
@@ -165,9 +273,22 @@ int tmpcreate(const diag& dg, tmpcopy* tf) {
   textoutopen(&tf->out, tf->fd);
   // The file is the run's own: no one sees how it is written, and large
   // blocks take fewer writes. Without the memory, the stream's own block
-  // does.
-  if ((tf->block = allocate<unsigned char>(2 * copyblock)))
+  // does, and without the writer's, pass 1 writes.
+  if (overlap) {
+    tf->writer.reset(create<copywriter>().release());
+    if (tf->writer && !(tf->writer->rooms = allocate<unsigned char>(
+                            2 * copyblock * copyrooms)))
+      tf->writer.reset();
+  }
+  if (tf->writer) {
+    copywriter* cw = tf->writer.get();
+    textoutopen(&cw->file, tf->fd);
+    textoutblock(&tf->out, roomof(cw, 0), copyblock);
+    tf->out.handoff = handblock;
+    tf->out.handoffto = cw;
+  } else if ((tf->block = allocate<unsigned char>(2 * copyblock))) {
     textoutblock(&tf->out, tf->block.get(), copyblock);
+  }
   return 0;
 }
 
@@ -187,7 +308,12 @@ static bool linkunnamed(tmpcopy* tf) {
 }
 
 int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
+  // What the thread has not been handed is written here.
+  if (tf->writer && !tf->writer->started)
+    tf->out.handoff = nullptr;
   textflush(&tf->out);
+  if (tf->writer)
+    endwriter(tf->writer.get(), &tf->out);
   // No signal may come between the file getting a name and its rename, so
   // that nothing but the finished name is ever left behind.
   sigset_t old;

@@ -10,12 +10,19 @@
 #pragma once
 
 #include <csignal>
+#include <memory>
 
 #include "smoother/memory.h"
 #include "smoother/messages.h"
 #include "textio/textio.h"
 
 constexpr const char* tmpname = "./quorveltmp.txt";
+
+// A thread that writes the copy's blocks as pass 1 hands them over.
+struct copywriter;
+struct copywriterend {
+  void operator()(copywriter* cw) const;
+};
 
 // The signals are numbered below this.
 constexpr int nsignals = NSIG;
@@ -30,12 +37,15 @@ struct tmpcopy {
   bool held[nsignals];     // the run's handler has taken this signal
   textout out;  // pass 1 writes here
   owned<unsigned char> block;  // its blocks, larger than a stream's
+  std::unique_ptr<copywriter, copywriterend> writer;  // or null
 };
 
 // Creates the run's own file, unless the name is a directory, the directory
 // cannot be written, or standard output is the very file at the name (the
-// output would go with it). Returns 0, or -1 after writing the message.
-int tmpcreate(const diag& dg, tmpcopy* tf);
+// output would go with it). With overlap set, the file is written by a
+// thread of its own while pass 1 reads on. Returns 0, or -1 after writing
+// the message.
+int tmpcreate(const diag& dg, tmpcopy* tf, bool overlap);
 
 // Writes out what pass 1 left in tf->out and puts the file in place under
 // the name. When report is set, returns 0, or -1 after writing the message;

@@ -141,6 +141,15 @@ class System(unittest.TestCase):
             '"$T" <out >o2; echo $?; (exec -a qv "$Q" <out)', BIG[0]),
             (b"255\n255\n", failed + b"qv: Error writing ./quorveltmp.txt"
              b"\r\n"))
+        # A copy of many blocks that outgrows the limit, written by pass 1
+        # itself and by the thread it hands its blocks to; the file keeps
+        # what fitted.
+        for threads in 1, 2:
+            self.assertEqual(self.shell(
+                'ulimit -f 100; (exec -a qv "$Q" -threads=%d); echo $?; '
+                'wc -c <quorveltmp.txt' % threads, table(30000)[0]),
+                (b"255\n102400\n",
+                 b"qv: Error writing ./quorveltmp.txt\r\n"))
         for reader in "$Q", "$T":
             self.assertEqual(self.shell('"%s" | head -c 100 >/dev/null; '
                                         'echo ${PIPESTATUS[0]}' % reader,

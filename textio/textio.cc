@@ -211,7 +211,10 @@ static void putall(textout* out, const unsigned char* data, std::size_t n) {
 }
 
 void textflush(textout* out) {
-  putall(out, out->buf, out->len);
+  if (out->handoff && out->len > 0)
+    out->buf = out->handoff(out);
+  else
+    putall(out, out->buf, out->len);
   out->count = 0;
   out->len = 0;
 }

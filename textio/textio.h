@@ -59,6 +59,11 @@ struct textout {
   std::size_t block = blocksize;
   unsigned char* buf = ownbuf;  // room for a block, each byte doubled
   unsigned char ownbuf[2 * blocksize];
+  // Where the blocks go, when another thread writes them: a handler that
+  // takes buf's len bytes, sets failed and gone as far as it knows, and
+  // hands back the room for the next block. Null: they are written here.
+  unsigned char* (*handoff)(textout* out) = nullptr;
+  void* handoffto = nullptr;  // the handler's own
 };
 
 // Sets in up to read descriptor fd.
@@ -94,7 +99,8 @@ void textwritetranslated(textout* out, const void* data, std::size_t n);
 void textendcall(textout* out);
 
 // Writes out whatever out has collected; out->failed and out->gone tell
-// whether it arrived.
+// whether it arrived, or, with a handoff, whether what was handed off
+// before has.
 void textflush(textout* out);
 
 // True when fd is a pipe or a socket: its reader can go away.
