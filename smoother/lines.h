@@ -12,8 +12,8 @@
 #include "smoother/table.h"
 #include "textio/textio.h"
 
-// One line read whole. The block grows with the longest line met, up to
-// the reader's limit.
+// A line gathered from more than one block of its stream. The block grows
+// with the longest line met, up to the reader's limit.
 struct linebuf {
   owned<char> text;
   std::size_t size = 0;  // the line's bytes, its LF included when it has one
@@ -26,10 +26,13 @@ enum class lineread { line, end, failed, toolong };
 // Takes room for at least size bytes in line. False when it cannot be had.
 bool linereserve(linebuf* line, std::size_t size);
 
-// Reads the next line from in into line, up to and including its LF; a
-// last line without one ends with the input. Grows line as needed up to
-// limit bytes: a longer line, or one there is no memory for, is toolong.
-lineread readline(textin* in, linebuf* line, std::size_t limit);
+// Reads the next line from in, up to and including its LF; a last line
+// without one ends with the input. Sets *text to its bytes: where they lie
+// whole in in's block, there, until in is next read; else gathered in
+// line, which grows as needed up to limit bytes: a longer line, or one
+// there is no memory for, is toolong.
+lineread readline(textin* in, linebuf* line, std::size_t limit,
+                  std::string_view* text);
 
 // The line without its LF: the end of the input ends a line as LF does.
 std::string_view linetext(const linebuf& line);

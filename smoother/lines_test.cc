@@ -60,6 +60,13 @@ TEST(Fields, TabsAtEveryPlaceOfAWord) {
                 std::min(atmost, want.size() - 1));
     }
   }
+  // Lines of tabs long enough that counting them bytewise would overflow.
+  for (std::size_t n : {4079u, 4080u, 4096u, 9000u}) {
+    const std::string tabs(n, '\t');
+    ASSERT_EQ(counttabs(tabs, SIZE_MAX), n);
+    ASSERT_EQ(counttabs(tabs, n - 1), n - 1);
+    ASSERT_EQ(counttabs(tabs + "x", SIZE_MAX), n);
+  }
 }
 
 // Up to 60 plain numbers between tabs, one byte of which may then be

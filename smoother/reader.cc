@@ -246,22 +246,21 @@ static int dataline(pass1* p, std::string_view text, long n) {
   return 0;
 }
 
-// Takes the header. Returns 0, or -1 after writing a message.
-static int headerline(pass1* p, std::string_view text) {
-  const linebuf& line = p->line;
+// Takes the header: line as read, and its text. Returns 0, or -1 after
+// writing a message.
+static int headerline(pass1* p, std::string_view line, std::string_view text) {
   if (p->opt.strict == 1) {
     if (std::memchr(text.data(), 0, text.size())) {
       say(p->dg, {"Input line 1 holds a NUL byte"});
       return -1;
     }
-    if (!linereserve(&p->header, line.size))
+    if (!linereserve(&p->header, line.size()))
       return nomemory(p->dg, 1);
-    std::memcpy(p->header.text.get(), line.text.get(), line.size);
-    p->header.size = line.size;
+    std::memcpy(p->header.text.get(), line.data(), line.size());
+    p->header.size = line.size();
   }
   p->tab->header = true;
-  if (readheader(p->dg, {line.text.get(), line.size}, text,
-                 p->opt.strict == 1, &p->tab->lay) < 0)
+  if (readheader(p->dg, line, text, p->opt.strict == 1, &p->tab->lay) < 0)
     return -1;
   if (p->opt.strict == 1 && p->tab->lay.nLR == 0) {
     say(p->dg, {"Input line 1 has no data columns"});
@@ -303,7 +302,8 @@ int readtable(const diag& dg, const options& opt, input* in, textout* copy,
   for (long n = -1;; ++n) {
     if ((n & 63) == 0 && outgone(watch))
       return 0;
-    switch (readline(text, &p.line, SIZE_MAX)) {
+    std::string_view line;
+    switch (readline(text, &p.line, SIZE_MAX, &line)) {
       case lineread::end:
         return inputend(&p);
       case lineread::failed:
@@ -314,28 +314,27 @@ int readtable(const diag& dg, const options& opt, input* in, textout* copy,
       case lineread::line:
         break;
     }
-    const linebuf& line = p.line;
     // A line that a failure cut short is not kept.
-    if (line.text[line.size - 1] != '\n' && readfailed(&p))
+    if (line.back() != '\n' && readfailed(&p))
       return -1;
-    std::string_view text = linetext(line);
+    const std::string_view fields = linetext(line);
     if ((n & 1023) == 0 && dg.shown)
       progressat(dg.shown, 1, tab->nrows, 0, inputbytes(*in));
     if (n < 0) {
-      if (headerline(&p, text) < 0)
+      if (headerline(&p, line, fields) < 0)
         return -1;
-    } else if (isblankbyte(static_cast<unsigned char>(line.text[0]))) {
+    } else if (isblankbyte(static_cast<unsigned char>(line[0]))) {
       continue;
-    } else if (dataline(&p, text, n) < 0) {
+    } else if (dataline(&p, fields, n) < 0) {
       return -1;
     }
-    if (line.size > tab->longest) {
-      tab->longest = line.size;
+    if (line.size() > tab->longest) {
+      tab->longest = line.size();
       tab->longestline = n + 2;
     }
-    textwrite(copy, line.text.get(), line.size);
+    textwriteline(copy, line.data(), line.size());
     // The copy writes each line end as CR LF.
-    tab->copybytes += line.size + (line.text[line.size - 1] == '\n');
+    tab->copybytes += line.size() + (line.back() == '\n');
     if (n < 0)
       tab->headerbytes = tab->copybytes;
   }

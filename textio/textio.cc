@@ -257,6 +257,28 @@ void textwrite(textout* out, const void* data, std::size_t n) {
   }
 }
 
+void textwriteline(textout* out, const void* data, std::size_t n) {
+  const auto* from = static_cast<const unsigned char*>(data);
+  const bool lf = out->crlf && n > 0 && from[n - 1] == '\n';
+  while (n > 0 && !out->failed && !out->gone) {
+    std::size_t take = out->block - out->count;
+    if (take > n)
+      take = n;
+    const bool last = lf && take == n;  // the piece that ends in the LF
+    std::memcpy(out->buf + out->len, from, take - last);
+    out->len += take - last;
+    if (last) {
+      out->buf[out->len++] = '\r';
+      out->buf[out->len++] = '\n';
+    }
+    from += take;
+    n -= take;
+    out->count += take;
+    if (out->count == out->block)
+      textflush(out);
+  }
+}
+
 void textoutblock(textout* out, unsigned char* room, std::size_t block) {
   out->buf = room;
   out->block = block;

@@ -90,6 +90,10 @@ void textoutblock(textout* out, unsigned char* room, std::size_t block);
 // full blocks are written.
 void textwrite(textout* out, const void* data, std::size_t n);
 
+// Appends the n bytes of a line, whose one LF, where it has one, is its
+// last byte: as textwrite does, without looking for others.
+void textwriteline(textout* out, const void* data, std::size_t n);
+
 // Writes n bytes whose line ends are already as out writes them, after
 // what out has collected. The bytes go out as they are, in one block: for
 // an output where no one sees its blocks.

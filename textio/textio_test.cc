@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -98,6 +99,36 @@ TEST(TextWrite, LineEndsAndBlocks) {
     textflush(&out);
     EXPECT_EQ(read(p.fds[0], got, sizeof got), 2);
     EXPECT_FALSE(out.failed || out.gone);
+  }
+}
+
+// A line whose one LF ends it goes out as textwrite puts it, whether its
+// LF falls in the block it starts in or beyond it.
+TEST(TextWrite, LinesAsTextWritePutsThem) {
+  for (bool crlf : {true, false}) {
+    std::string written[2];
+    for (int lines = 0; lines < 2; ++lines) {
+      FILE* file = std::tmpfile();
+      ASSERT_TRUE(file);
+      textout out;
+      textoutopen(&out, fileno(file));
+      out.crlf = crlf;
+      unsigned char room[2 * 7];
+      textoutblock(&out, room, 7);
+      for (std::size_t n = 0; n < 40; ++n) {
+        std::string line(n, static_cast<char>('a' + n % 26));
+        if (n % 5 != 4)
+          line += '\n';
+        (lines ? textwriteline : textwrite)(&out, line.data(), line.size());
+      }
+      textflush(&out);
+      std::rewind(file);
+      char got[4096];
+      written[lines].assign(got, std::fread(got, 1, sizeof got, file));
+      std::fclose(file);
+    }
+    EXPECT_EQ(written[1], written[0]);
+    EXPECT_EQ(written[0].size(), 812u + (crlf ? 32 : 0));  // 32 LFs
   }
 }
 
