@@ -312,17 +312,17 @@ void readvalues(const layout& lay, bool missing, std::string_view line,
     if (i < 4)
       continue;
     const fieldrole& role = lay.role[i];
-    // Short plain numbers are read a word at a time, where the line holds
-    // the word.
-    double value;
-    const bool plain =
-        field.data() + 9 <= line.data() + line.size() &&
-        readshortnumber(field, &value);
-    if (!plain)
+    // Short plain numbers are read a word at a time; the commonest marker
+    // of a missing value reads 0 without digits, as the grammar reads it.
+    double value = 0;
+    const bool plain = readshortnumber(field, &value);
+    const bool na = !plain && field.size() == 2 && field[0] == 'N' &&
+                    field[1] == 'A';
+    if (!plain && !na)
       value = readnumber(field);
     if (role.kind == fieldkind::error)
       errors[lay.errindex[role.col]] = value;
-    else if (plain || !missing || value != 0 || hasdigits(field))
+    else if (plain || !missing || (!na && (value != 0 || hasdigits(field))))
       values[role.col] = value;
   }
   // A missing value has no error either: the marker leaves both out.

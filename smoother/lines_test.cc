@@ -160,10 +160,12 @@ TEST(Values, EachFieldAsTheGrammarReadsIt) {
     for (int k = 0; k < ncols; ++k)
       if (lay.errindex[k] >= 0 && std::isnan(want[k]))
         wanterrors[lay.errindex[k]] = NAN;
-    // Held in a block of its own size, so that the sanitizers see a read
-    // past its end.
-    const auto exact = std::make_unique<char[]>(line.size());
+    // Held in a block of its own size and the nine bytes the band keeps
+    // after it, its tab and a next line's, so that the sanitizers see a
+    // read past them.
+    const auto exact = std::make_unique<char[]>(line.size() + 9);
     std::memcpy(exact.get(), line.data(), line.size());
+    std::memcpy(exact.get() + line.size(), "\t1234\t5.5", 9);
     readvalues(lay, missing, {exact.get(), line.size()}, values.data(),
                errors.data());
     for (int k = 0; k < ncols; ++k)
