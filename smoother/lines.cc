@@ -288,7 +288,24 @@ std::size_t counttabs(std::string_view text, std::size_t atmost) {
   }
   if (count >= atmost)
     return atmost;
-  return count + counttabsof<8>(text.substr(16 * w), atmost - count);
+  // The bytes after the last whole word: the last sixteen of the line, of
+  // which the ones counted already are masked off.
+  const std::size_t rest = text.size() - 16 * words;
+  if (rest == 0 || text.size() < 16)
+    return count + counttabsof<8>(text.substr(16 * words), atmost - count);
+  static const unsigned char after[32] = {
+      0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+      0,    0,    0,    0,    0,    0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+      0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+  const __m128i last = _mm_and_si128(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                         text.data() + text.size() - 16)),
+                     tab),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(after + rest)));
+  const __m128i sums = _mm_sad_epu8(_mm_sub_epi8(zero, last), zero);
+  count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+           static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+  return count < atmost ? count : atmost;
 #else
   return counttabsof<widestword>(text, atmost);
 #endif
