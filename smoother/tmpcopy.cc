@@ -1,6 +1,7 @@
 #include "smoother/tmpcopy.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -131,21 +132,48 @@ static void* writeblocks(void* arg) {
   }
 }
 
-// Starts the writing thread, with the end signals held: a signal that
-// comes while pass 1 names and renames its file must find pass 1's thread,
-// which holds it back. False when the thread cannot be had.
-static bool startwriter(copywriter* cw) {
-  // A small stack: the thread only writes, and a run's address space may
-  // be capped.
+// Starts fn(arg) on a thread of its own, joinable unless detached, with
+// the end signals held: a signal that comes while pass 1 names and renames
+// its file must find pass 1's thread, which holds it back. A small stack,
+// as the thread only writes or closes, and a run's address space may be
+// capped. False when the thread cannot be had.
+static bool startquiet(pthread_t* thread, void* (*fn)(void*), void* arg,
+                       bool detached) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 256 << 10);
+  if (detached)
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   sigset_t old;
   holdendsignals(&old);
-  cw->started = pthread_create(&cw->thread, &attr, writeblocks, cw) == 0;
+  const bool started = pthread_create(thread, &attr, fn, arg) == 0;
   sigprocmask(SIG_SETMASK, &old, nullptr);
   pthread_attr_destroy(&attr);
+  return started;
+}
+
+static bool startwriter(copywriter* cw) {
+  cw->started = startquiet(&cw->thread, writeblocks, cw, false);
   return cw->started;
+}
+
+static void* closefile(void* fd) {
+  close(static_cast<int>(reinterpret_cast<std::intptr_t>(fd)));
+  return nullptr;
+}
+
+// Lets go of the file that stood at the name before the rename took it,
+// whose last reference is fd: freeing a large file's pages keeps the
+// kernel busy a while, which a thread of its own spends while pass 2
+// runs, where the run may keep two busy.
+static void letgo(int fd, bool overlap) {
+  pthread_t thread;
+  if (fd >= 0 &&
+      !(overlap &&
+        startquiet(&thread, closefile,
+                   reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)),
+                   true)))
+    close(fd);
 }
 
 // Takes a full block from pass 1 and gives back the room for the next,
@@ -245,6 +273,7 @@ static int opennamed(tmpcopy* tf) {
 }
 
 int tmpcreate(const diag& dg, tmpcopy* tf, bool overlap) {
+  tf->overlap = overlap;
   struct stat atname;
   struct stat output;
   if (lstat(tmpname, &atname) == 0) {
@@ -319,11 +348,16 @@ int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
   sigset_t old;
   holdendsignals(&old);
   bool named = tf->named || linkunnamed(tf);
+  // What stands at the name is held, never opened for reading or writing,
+  // so that the rename does not free it.
+  const int before =
+      named ? open(tmpname, O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
   bool inplace = named && rename(tf->ownname, tmpname) == 0;
   if (named && !inplace)
     unlink(tf->ownname);
   restoreendsignals(tf);
   sigprocmask(SIG_SETMASK, &old, nullptr);
+  letgo(before, inplace && tf->overlap);
   if (!report)
     return 0;
   if (!inplace)

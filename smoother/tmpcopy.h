@@ -38,6 +38,7 @@ struct tmpcopy {
   textout out;  // pass 1 writes here
   owned<unsigned char> block;  // its blocks, larger than a stream's
   std::unique_ptr<copywriter, copywriterend> writer;  // or null
+  bool overlap = false;  // the run may keep two threads busy
 };
 
 // Creates the run's own file, unless the name is a directory, the directory
@@ -48,7 +49,8 @@ struct tmpcopy {
 int tmpcreate(const diag& dg, tmpcopy* tf, bool overlap);
 
 // Writes out what pass 1 left in tf->out and puts the file in place under
-// the name. When report is set, returns 0, or -1 after writing the message;
+// the name; what stood there is let go of on a thread of its own where
+// the run may keep two busy. When report is set, returns 0, or -1 after writing the message;
 // a run that has already stopped with a message sets none and gets 0.
 int tmpputinplace(const diag& dg, tmpcopy* tf, bool report);
 
