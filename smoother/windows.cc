@@ -84,6 +84,27 @@ static void seriesat(windowwalk* walk, long i) {
   walk->to = s < rows.starts + rows.nstarts ? *s : rows.n;
 }
 
+// Learns the walk's run on past row j, or that it ends before: a stretch
+// of rows at a time, each twice the last, so that the rows are looked at
+// once, and only as far as the windows come.
+static void learnrun(windowwalk* walk, long j) {
+  while (!walk->runended && walk->runend <= j) {
+    const long stop = std::min(walk->to, walk->runend + walk->stretch);
+    const long e = runfrom(walk->rows.pos, stop, walk->runend - 1);
+    walk->runended = e < stop || e == walk->to;
+    walk->runend = e;
+    walk->stretch *= 2;
+  }
+}
+
+// Starts a run at row i.
+static void runat(windowwalk* walk, long i) {
+  walk->runstart = walk->lo = walk->hi = i;
+  walk->runend = i + 1;
+  walk->runended = i + 1 == walk->to;
+  walk->stretch = 64;
+}
+
 windowwalk walkwindows(const rowset& rows, std::uint32_t reach, long i) {
   windowwalk walk;
   walk.rows = rows;
@@ -100,7 +121,9 @@ windowwalk walkwindows(const rowset& rows, std::uint32_t reach, long i) {
             static_cast<std::uint32_t>(pos[walk.runstart]) > reach)
       break;
   }
-  walk.runend = runfrom(pos, walk.to, i);
+  walk.runend = i + 1;
+  walk.runended = i + 1 == walk.to;
+  walk.stretch = 64;
   walk.lo = walk.runstart;
   walk.hi = i;
   return walk;
@@ -110,10 +133,9 @@ void windowof(windowwalk* walk, long i, long* first, long* last) {
   const std::int32_t* pos = walk->rows.pos;
   if (i == walk->to)
     seriesat(walk, i);
-  if (i == walk->runend) {
-    walk->runstart = walk->lo = walk->hi = i;
-    walk->runend = runfrom(pos, walk->to, i);
-  }
+  learnrun(walk, i);
+  if (i == walk->runend)
+    runat(walk, i);
   const auto here = static_cast<std::uint32_t>(pos[i]);
   auto at = [pos](long j) { return static_cast<std::uint32_t>(pos[j]); };
   // Within the run no position lies on the wrong side of pos[i], so the
@@ -126,8 +148,13 @@ void windowof(windowwalk* walk, long i, long* first, long* last) {
     while (j > walk->from && here - at(j - 1) <= walk->reach)
       --j;
   *first = j;
-  while (walk->hi < walk->runend && at(walk->hi) - here <= walk->reach)
-    ++walk->hi;
+  for (;;) {
+    while (walk->hi < walk->runend && at(walk->hi) - here <= walk->reach)
+      ++walk->hi;
+    if (walk->hi < walk->runend || walk->runended)
+      break;
+    learnrun(walk, walk->hi);
+  }
   j = walk->hi - 1;
   if (walk->hi == walk->runend)
     while (j + 1 < walk->to && at(j + 1) - here <= walk->reach)

@@ -93,8 +93,13 @@ struct windowwalk {
   long series = 0;  // i's series: starts[series], or 0 without any
   long from = 0;    // the rows of i's series: [from, to)
   long to = 0;
-  long runstart = 0;  // the rows [runstart, runend) hold i and never drop
+  // The rows [runstart, runend) hold i and never drop; the run goes on
+  // past runend unless it ended there. Its end is learnt a stretch at a
+  // time, as the windows come near it: a run can be a whole series long.
+  long runstart = 0;
   long runend = 0;
+  bool runended = false;
+  long stretch = 0;
   long lo = 0;  // the first row of the run within reach behind i
   long hi = 0;  // the first row of the run beyond reach ahead of i
 };
