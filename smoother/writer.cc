@@ -225,14 +225,59 @@ static char* printplaincopy(const writer& wr, std::string_view text,
   return at;
 }
 
+// Prints the fields of line text where it has the header's fields, with
+// the values LRout and errors dLRout inserted: all the line's tabs are
+// found first, and the line's own text between two inserted fields is put
+// at once. Returns the end, the last tab for the line end, or null where
+// the line has other fields than the header's or may not fit; printrow
+// then walks it.
+static char* printplainvalues(const writer& wr, std::string_view text,
+                              const double* LRout, const double* dLRout,
+                              char* at, char* end, long* nfields) {
+  const layout& lay = *wr.lay;
+  std::uint32_t tabs[mostfields + 1 + widestword];
+  const long n = lay.nroles;
+  if (n > mostfields || findtabs(text, tabs, n) != n)
+    return nullptr;
+  const bool errors = wr.opt->outopt == 2;
+  std::size_t from = 0;  // the line's text not yet put
+  for (long i = 4; i < n; ++i) {
+    if (!lay.role[i].insert)
+      continue;
+    const int k = lay.role[i].col;
+    const std::size_t upto = tabs[i] + 1;
+    if (static_cast<std::size_t>(end - at) <
+        upto - from + 2 * (maxformatted + 1))
+      return nullptr;
+    at = put(at, {text.data() + from, upto - from});
+    from = upto;
+    at = formatvalue(LRout[k], at);
+    *at++ = '\t';
+    if (errors) {
+      at = formatvalue(dLRout[k], at);
+      *at++ = '\t';
+    }
+  }
+  // The fields after the last inserted ones, with the tab after the line.
+  if (static_cast<std::size_t>(end - at) < text.size() + 1 - from)
+    return nullptr;
+  at = put(at, {text.data() + from, text.size() + 1 - from});
+  *nfields = n;
+  return at;
+}
+
 // Prints output line r from the kept line's fields. The line's own text is
 // copied in spans that end where fields are inserted or left out, rather
 // than field by field.
 char* printrow(const writer& wr, long r, std::string_view text,
                const double* LRout, const double* dLRout, char* at,
                char* end, long* nfields) {
-  if (wr.copies && !LRout && wr.plain) {
-    char* const printed = printplaincopy(wr, text, at, end, nfields);
+  if (wr.plain && r >= 0) {
+    char* const printed =
+        !wr.copies && LRout
+            ? printplainvalues(wr, text, LRout, dLRout, at, end, nfields)
+        : wr.copies && !LRout ? printplaincopy(wr, text, at, end, nfields)
+                              : nullptr;
     if (printed)
       return endline(wr, printed, end);
   }
