@@ -1,8 +1,8 @@
 #include "smoother/tmpcopy.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -350,8 +350,12 @@ int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
   bool named = tf->named || linkunnamed(tf);
   // What stands at the name is held, never opened for reading or writing,
   // so that the rename does not free it.
+#ifdef O_PATH
   const int before =
       named ? open(tmpname, O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+#else
+  const int before = -1;
+#endif
   bool inplace = named && rename(tf->ownname, tmpname) == 0;
   if (named && !inplace)
     unlink(tf->ownname);

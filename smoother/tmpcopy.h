@@ -49,9 +49,10 @@ struct tmpcopy {
 int tmpcreate(const diag& dg, tmpcopy* tf, bool overlap);
 
 // Writes out what pass 1 left in tf->out and puts the file in place under
-// the name; what stood there is let go of on a thread of its own where
-// the run may keep two busy. When report is set, returns 0, or -1 after writing the message;
-// a run that has already stopped with a message sets none and gets 0.
+// the name; what stood there is let go of on a thread of its own where the
+// run may keep two busy. When report is set, returns 0, or -1 after
+// writing the message; a run that has already stopped with a message sets
+// none and gets 0.
 int tmpputinplace(const diag& dg, tmpcopy* tf, bool report);
 
 // Makes sure the file can be read back from its start. Returns 0, or -1

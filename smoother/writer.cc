@@ -136,8 +136,8 @@ static char* endline(const writer& wr, char* at, char* end) {
   return at;
 }
 
-// The most fields of a line that a copy finds all the tabs of before it
-// prints: a longer line is printed as it is walked.
+// The most fields of a line whose tabs are all found before it is
+// printed: a longer line is printed as it is walked.
 constexpr long mostfields = 2048;
 
 // The tabs among the size bytes at text (below 32), a bit each, from
