@@ -182,20 +182,16 @@ static char* putfield(char* at, const copiedfield& c, bool padded) {
   return at;
 }
 
-// Prints the fields of copied line text where it has the header's fields
-// and each value and error is of the commonest form, printed from its
-// text: all the line's tabs are found first, so that each field is read
-// apart from the others, and the line's own fields are put from the words
-// read for their copies. Returns the end, the last tab for the line end,
-// or null where the line is not of that kind or may not fit; printrow then
-// walks it.
+// Prints the fields of copied line text, which has the header's fields at
+// tabs, where each value and error is of the commonest form, printed from
+// its text: each field is read apart from the others, and the line's own
+// fields are put from the words read for their copies. Returns the end,
+// the last tab for the line end, or null where a field is of another form
+// or the line may not fit; printrow then walks it.
 static char* printplaincopy(const writer& wr, std::string_view text,
-                            char* at, char* end, long* nfields) {
+                            const std::uint32_t* tabs, char* at, char* end) {
   const layout& lay = *wr.lay;
-  std::uint32_t tabs[mostfields + 1 + widestword];
   const long n = lay.nroles;
-  if (n > mostfields || findtabs(text, tabs, n) != n)
-    return nullptr;
   // A copied field puts at most ten bytes, and eight more are written.
   const std::size_t room = text.size() + 1 + 9 +
                            static_cast<std::size_t>(lay.nLR) *
@@ -221,24 +217,20 @@ static char* printplaincopy(const writer& wr, std::string_view text,
     if (errors)
       at = putfield(at, error, true);
   }
-  *nfields = n;
   return at;
 }
 
-// Prints the fields of line text where it has the header's fields, with
-// the values LRout and errors dLRout inserted: all the line's tabs are
-// found first, and the line's own text between two inserted fields is put
-// at once. Returns the end, the last tab for the line end, or null where
-// the line has other fields than the header's or may not fit; printrow
-// then walks it.
+// Prints the fields of line text, which has the header's fields at tabs,
+// with the values LRout and errors dLRout inserted: the line's own text
+// between two inserted fields is put at once. Returns the end, the last
+// tab for the line end, or null where the line may not fit; printrow then
+// walks it.
 static char* printplainvalues(const writer& wr, std::string_view text,
+                              const std::uint32_t* tabs,
                               const double* LRout, const double* dLRout,
-                              char* at, char* end, long* nfields) {
+                              char* at, char* end) {
   const layout& lay = *wr.lay;
-  std::uint32_t tabs[mostfields + 1 + widestword];
   const long n = lay.nroles;
-  if (n > mostfields || findtabs(text, tabs, n) != n)
-    return nullptr;
   const bool errors = wr.opt->outopt == 2;
   std::size_t from = 0;  // the line's text not yet put
   for (long i = 4; i < n; ++i) {
@@ -261,9 +253,7 @@ static char* printplainvalues(const writer& wr, std::string_view text,
   // The fields after the last inserted ones, with the tab after the line.
   if (static_cast<std::size_t>(end - at) < text.size() + 1 - from)
     return nullptr;
-  at = put(at, {text.data() + from, text.size() + 1 - from});
-  *nfields = n;
-  return at;
+  return put(at, {text.data() + from, text.size() + 1 - from});
 }
 
 // Prints output line r from the kept line's fields. The line's own text is
@@ -272,16 +262,22 @@ static char* printplainvalues(const writer& wr, std::string_view text,
 char* printrow(const writer& wr, long r, std::string_view text,
                const double* LRout, const double* dLRout, char* at,
                char* end, long* nfields) {
-  if (wr.plain && r >= 0) {
-    char* const printed =
-        !wr.copies && LRout
-            ? printplainvalues(wr, text, LRout, dLRout, at, end, nfields)
-        : wr.copies && !LRout ? printplaincopy(wr, text, at, end, nfields)
-                              : nullptr;
-    if (printed)
-      return endline(wr, printed, end);
-  }
   const layout& lay = *wr.lay;
+  // A data line with the header's fields, as most are, is printed from all
+  // its tabs found first: a copy's without its values, a smoothing's with
+  // them.
+  std::uint32_t tabs[mostfields + 1 + widestword];
+  const long n = lay.nroles;
+  if (wr.plain && r >= 0 && wr.copies == !LRout && n <= mostfields &&
+      findtabs(text, tabs, n) == n) {
+    char* const printed =
+        wr.copies ? printplaincopy(wr, text, tabs, at, end)
+                  : printplainvalues(wr, text, tabs, LRout, dLRout, at, end);
+    if (printed) {
+      *nfields = n;
+      return endline(wr, printed, end);
+    }
+  }
   const char* span = text.data();  // kept text not yet copied
   columntext own;
   fieldwalk walk = walkfields(text);
