@@ -165,11 +165,12 @@ static void* closefile(void* fd) {
 // Lets go of the file that stood at the name before the rename took it,
 // whose last reference is fd: freeing a large file's pages keeps the
 // kernel busy a while, which a thread of its own spends while pass 2
-// runs, where the run may keep two busy.
+// runs, where the run may keep two busy. A small one is let go of at once.
 static void letgo(int fd, bool overlap) {
+  struct stat st;
   pthread_t thread;
   if (fd >= 0 &&
-      !(overlap &&
+      !(overlap && fstat(fd, &st) == 0 && st.st_size >= (1 << 20) &&
         startquiet(&thread, closefile,
                    reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)),
                    true)))
