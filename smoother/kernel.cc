@@ -143,11 +143,32 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
     s->b[r] = b;
     double* w = s->w[r];
     const auto here = static_cast<std::uint32_t>(pos[i]);
-    for (long j = a; j <= b; ++j) {
+    auto find = [&](long j) {
       const std::uint32_t d =
           ((static_cast<std::uint32_t>(pos[j]) - here) ^ flip) - flip;
       w[j - seglo] = constant ? 1.0 : cachedweight(&s->cache, ks.sh, d);
+    };
+    long j = a;
+    // Where the step from j - 1 to j is the step from i - 1 to i, j lies
+    // from i as j - 1 lies from i - 1, and its weight is the one found a
+    // row before: on a regular grid, nearly all of them.
+    if (r > 0 && !constant) {
+      const std::uint32_t step = here - static_cast<std::uint32_t>(pos[i - 1]);
+      const double* before = s->w[r - 1];
+      const long shared = std::min(b, s->b[r - 1] + 1);
+      for (; j <= b && j <= s->a[r - 1]; ++j)
+        find(j);
+      for (; j <= shared; ++j) {
+        if (static_cast<std::uint32_t>(pos[j]) -
+                static_cast<std::uint32_t>(pos[j - 1]) ==
+            step)
+          w[j - seglo] = before[j - 1 - seglo];
+        else
+          find(j);
+      }
     }
+    for (; j <= b; ++j)
+      find(j);
   }
 }
 

@@ -79,11 +79,12 @@ std::vector<std::vector<double>> plainevaluation(const options& opt,
 
 // A random table: positions that climb, repeat and drop (about one row in
 // drops), spread so widely that a window meets thousands of distinct
-// distances; values of many magnitudes, gaps in ten of them missing, the
-// errors of missing ones often infinite or not-a-number; error columns on
-// about half the data columns.
+// distances, or, with a grid, climb by that step where they do not drop;
+// values of many magnitudes, gaps in ten of them missing, the errors of
+// missing ones often infinite or not-a-number; error columns on about half
+// the data columns.
 columns randomcolumns(long n, int ncols, int gaps, int drops,
-                      long serieslength = 0) {
+                      long serieslength = 0, int grid = 0) {
   columns t;
   // Series of about serieslength rows, if any: their edges fall inside
   // chunks, at chunks' edges and at the band's.
@@ -97,7 +98,7 @@ columns randomcolumns(long n, int ncols, int gaps, int drops,
   }
   for (long r = 0, p = 0; r < n; ++r) {
     const int step = below(drops);
-    p += step == 0 ? -below(3000) : step == 1 ? 0 : below(200);
+    p += step == 0 ? -below(3000) : grid ? grid : step == 1 ? 0 : below(200);
     t.pos.push_back(static_cast<std::int32_t>(p));
   }
   const double odd[] = {HUGE_VAL, std::nan(""), 1e300};
@@ -279,7 +280,8 @@ TEST(Smoothing, SameBitsAsPlainEvaluationOnAnyThreadsAndUnit) {
         const int few = below(2) ? 4 : 9;
         const int gaps = below(2) * few;
         const columns t = randomcolumns(n, ncols, gaps, round % 2 ? 8 : 300,
-                                        round % 4 == 3 ? 150 : 0);
+                                        round % 4 == 3 ? 150 : 0,
+                                        round % 3 == 0 ? 100 : 0);
         options opt;
         opt.smoothfunc = f;
         opt.outopt = outopt;
