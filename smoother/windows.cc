@@ -97,9 +97,8 @@ static void learnrun(windowwalk* walk, long j) {
   }
 }
 
-// Starts a run at row i.
-static void runat(windowwalk* walk, long i) {
-  walk->runstart = walk->lo = walk->hi = i;
+// Knows of the run that holds row i only that i is in it.
+static void runholds(windowwalk* walk, long i) {
   walk->runend = i + 1;
   walk->runended = i + 1 == walk->to;
   walk->stretch = 64;
@@ -121,9 +120,7 @@ windowwalk walkwindows(const rowset& rows, std::uint32_t reach, long i) {
             static_cast<std::uint32_t>(pos[walk.runstart]) > reach)
       break;
   }
-  walk.runend = i + 1;
-  walk.runended = i + 1 == walk.to;
-  walk.stretch = 64;
+  runholds(&walk, i);
   walk.lo = walk.runstart;
   walk.hi = i;
   return walk;
@@ -134,8 +131,10 @@ void windowof(windowwalk* walk, long i, long* first, long* last) {
   if (i == walk->to)
     seriesat(walk, i);
   learnrun(walk, i);
-  if (i == walk->runend)
-    runat(walk, i);
+  if (i == walk->runend) {
+    walk->runstart = walk->lo = walk->hi = i;
+    runholds(walk, i);
+  }
   const auto here = static_cast<std::uint32_t>(pos[i]);
   auto at = [pos](long j) { return static_cast<std::uint32_t>(pos[j]); };
   // Within the run no position lies on the wrong side of pos[i], so the
