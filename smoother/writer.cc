@@ -174,6 +174,28 @@ static std::string_view fieldat(const char* text, const std::uint32_t* tabs,
   return {text + tabs[i - 1] + 1, tabs[i] - tabs[i - 1] - 1};
 }
 
+// Takes NA, the commonest marker of a missing value, as a copy prints it:
+// as a value, nan where the missing option leaves it out, else 0.00000,
+// as the grammar reads it; as an error, 0.00000. False for any other
+// field.
+static bool takena(std::string_view field, bool missingvalue,
+                   copiedfield* c) {
+  if (field != "NA")
+    return false;
+  c->word = std::uint64_t{'N'} | std::uint64_t{'A'} << 8;
+  c->size = 2;
+  c->negative = c->paddednegative = false;
+  if (missingvalue) {
+    c->padded = std::uint64_t{'n'} | std::uint64_t{'a'} << 8 |
+                std::uint64_t{'n'} << 16;
+    c->paddedsize = 3;
+  } else {
+    c->padded = loadbytes("0.00000\t");
+    c->paddedsize = 7;
+  }
+  return true;
+}
+
 // Puts a field that a copy took, as it stands or padded, and its tab.
 static char* putfield(char* at, const copiedfield& c, bool padded) {
   at = padded ? putcopied(at, c.paddednegative, c.padded, c.paddedsize)
@@ -183,9 +205,9 @@ static char* putfield(char* at, const copiedfield& c, bool padded) {
 }
 
 // Prints the fields of copied line text, which has the header's fields at
-// tabs, where each value and error is of the commonest form, printed from
-// its text: each field is read apart from the others, and the line's own
-// fields are put from the words read for their copies. Returns the end,
+// tabs, where each value and error is of the commonest form or NA, printed
+// from its text: each field is read apart from the others, and the line's
+// own fields are put from the words read for their copies. Returns the end,
 // the last tab for the line end, or null where a field is of another form
 // or the line may not fit; printrow then walks it.
 static char* printplaincopy(const writer& wr, std::string_view text,
@@ -200,22 +222,27 @@ static char* printplaincopy(const writer& wr, std::string_view text,
     return nullptr;
   at = put(at, {text.data(), tabs[3] + 1});
   const bool errors = wr.opt->outopt == 2;
+  const bool missing = wr.opt->missing == 1;
   copiedfield value, error;
   for (long i = 4; i < n; ++i) {
-    if (!takecopied(fieldat(text.data(), tabs, i), &value))
+    const std::string_view field = fieldat(text.data(), tabs, i);
+    const bool gone = missing && takena(field, true, &value);
+    if (!gone && !takecopied(field, &value) && !takena(field, false, &value))
       return nullptr;
+    // A missing value's error is missing, whatever its field holds.
     if (lay.role[i].insert) {
       at = putfield(putfield(at, value, false), value, true);
       if (errors)
-        at = put(at, {wr.stddevtext, wr.stddevsize});
+        at = gone ? put(at, "nan\t") : put(at, {wr.stddevtext, wr.stddevsize});
       continue;
     }
-    if (!takecopied(fieldat(text.data(), tabs, ++i), &error))
+    const std::string_view errorfield = fieldat(text.data(), tabs, ++i);
+    if (!takecopied(errorfield, &error) && !takena(errorfield, false, &error))
       return nullptr;
     at = putfield(putfield(at, value, false), error, false);
     at = putfield(at, value, true);
     if (errors)
-      at = putfield(at, error, true);
+      at = gone ? put(at, "nan\t") : putfield(at, error, true);
   }
   return at;
 }
