@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -147,8 +148,15 @@ textin* inputstart(const diag& dg, input* in, outwatch* watch) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 1 << 20);
+    // The thread takes no signal: one that ends the run must find pass 1's
+    // own thread, which holds it back while the copy is given its name.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
     in->inflating =
         pthread_create(&in->inflater, &attr, inflatethread, in) == 0;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     pthread_attr_destroy(&attr);
     if (!in->inflating) {
       close(in->pipefds[1]);

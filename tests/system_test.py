@@ -454,6 +454,24 @@ class System(unittest.TestCase):
         drained(p.stdin.fileno())
         self.assertEqual(p.communicate(members[1:], timeout=30),
                          (want, b""))
+        # The decompressing thread takes no signal that ends the run: such
+        # a signal must find pass 1's thread, which holds it back while it
+        # names its copy.
+        p = subprocess.Popen(["qv"], executable=Q, stdin=PIPE, stdout=PIPE,
+                             stderr=PIPE, cwd=self.dir)
+        os.write(p.stdin.fileno(), members[:2000])
+        tasks = "/proc/%d/task" % p.pid
+        while len(os.listdir(tasks)) < 2:
+            time.sleep(0.01)
+        for tid in os.listdir(tasks):
+            with open(os.path.join(tasks, tid, "status")) as status:
+                blocked = int(re.search(r"SigBlk:\s*(\w+)",
+                                        status.read()).group(1), 16)
+            for sig in signal.SIGINT, signal.SIGTERM, signal.SIGHUP:
+                self.assertEqual(blocked >> (sig - 1) & 1,
+                                 int(tid) != p.pid, (tid, sig))
+        self.assertEqual(p.communicate(members[2000:], timeout=30),
+                         (want, b""))
         # A Ctrl-Z ends the input: nothing after it is decoded or checked.
         end = data.index(b"\n", 5000) + 1
         blob = gzip.compress(data[:end] + b"\x1ajunk\n") + b"garbage"
