@@ -264,6 +264,15 @@ long plainfields(std::string_view text, long most, std::size_t* next) {
 #endif
 }
 
+#ifdef QUORVEL_TABS16
+// The sum of the sixteen byte counters in counters.
+static std::size_t sumcounters(__m128i counters) {
+  const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+  return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+}
+#endif
+
 std::size_t counttabs(std::string_view text, std::size_t atmost) {
 #ifdef QUORVEL_TABS16
   // Each word's tabs are taken from one byte counter each, lane by lane,
@@ -282,9 +291,7 @@ std::size_t counttabs(std::string_view text, std::size_t atmost) {
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(
                              text.data() + 16 * w)),
                          tab));
-    const __m128i sums = _mm_sad_epu8(counters, zero);
-    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    count += sumcounters(counters);
   }
   if (count >= atmost)
     return atmost;
@@ -302,9 +309,7 @@ std::size_t counttabs(std::string_view text, std::size_t atmost) {
                          text.data() + text.size() - 16)),
                      tab),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(after + rest)));
-  const __m128i sums = _mm_sad_epu8(_mm_sub_epi8(zero, last), zero);
-  count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-           static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+  count += sumcounters(_mm_sub_epi8(zero, last));
   return count < atmost ? count : atmost;
 #else
   return counttabsof<widestword>(text, atmost);

@@ -197,9 +197,9 @@ static unsigned char* handblock(textout* out) {
   return roomof(cw, cw->handed);
 }
 
-// Ends the thread once it has written every block, and tells out how the
-// writing went.
-static void endwriter(copywriter* cw, textout* out) {
+// Ends the thread, where one was started, once it has written every
+// block.
+static void endwriter(copywriter* cw) {
   if (!cw->started)
     return;
   {
@@ -209,15 +209,10 @@ static void endwriter(copywriter* cw, textout* out) {
   }
   pthread_join(cw->thread, nullptr);
   cw->started = false;
-  out->failed = cw->failed;
-  out->gone = cw->gone;
 }
 
 void copywriterend::operator()(copywriter* cw) const {
-  if (cw->started) {
-    textout ignored;
-    endwriter(cw, &ignored);
-  }
+  endwriter(cw);
   delete cw;
 }
 
@@ -338,12 +333,17 @@ static bool linkunnamed(tmpcopy* tf) {
 }
 
 int tmpputinplace(const diag& dg, tmpcopy* tf, bool report) {
-  // What the thread has not been handed is written here.
-  if (tf->writer && !tf->writer->started)
+  // What the thread has not been handed is written here; once it has
+  // written the rest, its flags tell how the writing went.
+  copywriter* const cw = tf->writer.get();
+  if (cw && !cw->started)
     tf->out.handoff = nullptr;
   textflush(&tf->out);
-  if (tf->writer)
-    endwriter(tf->writer.get(), &tf->out);
+  if (cw && cw->started) {
+    endwriter(cw);
+    tf->out.failed = cw->failed;
+    tf->out.gone = cw->gone;
+  }
   // No signal may come between the file getting a name and its rename, so
   // that nothing but the finished name is ever left behind.
   sigset_t old;
