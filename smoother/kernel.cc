@@ -24,9 +24,12 @@ struct tilescratch {
   // The sums every column shares, when none has a missing value: each
   // row's weights, then its errors from stddev.
   double shared[2 * tilerows];
-  // Each row's weights in the segment.
+  // Each row's weights in the segment and, where errors come from
+  // stddev, each weight times stddev squared.
   double w[tilerows][segrows];
+  double g[tilerows][segrows];
   const double* wrow[tilerows];
+  const double* grow[tilerows];
   // Each row's sums in every column: weighted values, and where values
   // are missing, weights and errors from stddev; and the error columns'
   // squared error terms.
@@ -57,8 +60,10 @@ tileroom newtilescratch(const kernelsetup& ks, const band& b) {
   s->Wk = s->S + (ks.missing ? cells : 0);
   s->Vk = s->Wk + (ks.missing ? cells : 0);
   s->V = s->Vk + cells;
-  for (int r = 0; r < tilerows; ++r)
+  for (int r = 0; r < tilerows; ++r) {
     s->wrow[r] = s->w[r];
+    s->grow[r] = s->g[r];
+  }
   return s;
 }
 
@@ -169,6 +174,10 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
     }
     for (; j <= b; ++j)
       find(j);
+    // f * sd * sd evaluates as (f * sd) * sd, as the plain sum takes it.
+    if (ks.withstddev)
+      for (long k = a; k <= b; ++k)
+        s->g[r][k - seglo] = w[k - seglo] * ks.stddev * ks.stddev;
   }
 }
 
@@ -187,7 +196,7 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
     // order, four rows side by side.
     static const double one = 1.0;
     segment ones{&one, 0, seglo, s->a, s->b, s->wrow, s->shared, 1, nrows,
-                 tilerows, ks.stddev};
+                 tilerows, s->grow};
     if (ks.withstddev)
       sumterms<weights>(ks.unit, ones, 1, backward);
     else
@@ -195,7 +204,7 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
   } else {
     // Each column's own sums, S, Wk and Vk, lie a tile's cells apart.
     sg.apart = s->Wk - s->S;
-    sg.sd = ks.stddev;
+    sg.gfactor = s->grow;
     if (ks.withstddev)
       sumterms<weighedstddev>(ks.unit, sg, bd.ncols, backward);
     else

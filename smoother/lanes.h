@@ -14,15 +14,16 @@
 // out, where f * x would be not-a-number: the same as adding 0, as no sum
 // here is ever -0, and one masked addition where the unit has them. The
 // error that stddev gives a column without an error column sums the
-// weights with one factor f each, as f * sd * sd. A form of several sums
+// weights with one factor f each, as f * sd * sd: g, found once for each
+// weight rather than in every vector of columns. A form of several sums
 // takes all their terms from one reading of x.
 enum termform {
   product,        // f * x
   square,         // f * f * x * x
   squarepresent,  // f * f * x * x where present
-  weights,        // f and f * sd * sd, whatever x
+  weights,        // f and g, whatever x
   weighed,        // f * x and f, where present
-  weighedstddev,  // f * x, f and f * sd * sd, where present
+  weighedstddev,  // f * x, f and g, where present
 };
 
 // How many sums a form adds to at once.
@@ -32,10 +33,15 @@ constexpr int sumsof(termform form) {
   return form == weights || form == weighed ? 2 : 1;
 }
 
-// Adds x's terms at weight f to the sums acc[0], acc[1]...
+// True for the forms that take g.
+constexpr bool takesg(termform form) {
+  return form == weights || form == weighedstddev;
+}
+
+// Adds x's terms at weight f, and g, to the sums acc[0], acc[1]...
 template <termform form, typename vec>
 static inline __attribute__((always_inline)) void addto(vec* acc, double f,
-                                                        double sd,
+                                                        double g,
                                                         const vec& x) {
   if constexpr (form == product) {
     acc[0] += f * x;
@@ -45,13 +51,13 @@ static inline __attribute__((always_inline)) void addto(vec* acc, double f,
     acc[0] = x == x ? acc[0] + f * f * x * x : acc[0];
   } else if constexpr (form == weights) {
     acc[0] += f;
-    acc[1] += f * sd * sd;
+    acc[1] += g;
   } else {
     const auto has = x == x;
     acc[0] = has ? acc[0] + f * x : acc[0];
     acc[1] = has ? acc[1] + f : acc[1];
     if constexpr (form == weighedstddev)
-      acc[2] = has ? acc[2] + f * sd * sd : acc[2];
+      acc[2] = has ? acc[2] + g : acc[2];
   }
 }
 
@@ -73,8 +79,19 @@ struct segment {
   long accstride;
   int nrows;  // a whole number of groups
   long apart = 0;
-  double sd = 0;  // stddev
+  const double* const* gfactor = nullptr;
 };
+
+// Row j's g in a weight row's g, for the forms that take one.
+template <termform form>
+static inline __attribute__((always_inline)) double gof(const double* g,
+                                                        long at) {
+  if constexpr (takesg(form))
+    return g[at];
+  (void)g;
+  (void)at;
+  return 0;
+}
 
 // Adds the terms of rows from, from + step, ... up to to (none when from
 // is past to), to nvec vectors of sums of one tile row; backward takes the
@@ -82,14 +99,14 @@ struct segment {
 template <typename vec, int nvec, termform form, bool backward>
 static inline __attribute__((always_inline)) void
 addrows(const segment& sg, vec (*acc)[sumsof(form)], const double* f,
-        long from, long to) {
+        const double* g, long from, long to) {
   constexpr long step = backward ? -1 : 1;
   for (long j = from; backward ? j >= to : j <= to; j += step) {
     const double* row = sg.seg + (j - sg.seglo) * sg.stride;
     for (int v = 0; v < nvec; ++v) {
       vec x;
       std::memcpy(&x, row + v * sizeof x / sizeof(double), sizeof x);
-      addto<form>(acc[v], f[j - sg.seglo], sg.sd, x);
+      addto<form>(acc[v], f[j - sg.seglo], gof<form>(g, j - sg.seglo), x);
     }
   }
 }
@@ -113,6 +130,9 @@ sumgroup(const segment& sg, int r0) {
   const long* a = sg.a + r0;
   const long* b = sg.b + r0;
   const double* const* f = sg.factor + r0;
+  const double* g[grouprows];
+  for (int q = 0; q < grouprows; ++q)
+    g[q] = takesg(form) ? sg.gfactor[r0 + q] : nullptr;
   long lo = a[0];
   long hi = b[0];
   for (int q = 1; q < grouprows; ++q) {
@@ -123,14 +143,14 @@ sumgroup(const segment& sg, int r0) {
   if (lo > hi) {
     // No part in common (a row that takes nothing here, say).
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
                                          backward ? b[q] : a[q],
                                          backward ? a[q] : b[q]);
   } else {
     const long first = backward ? hi : lo;  // the common part's ends, in
     const long last = backward ? lo : hi;   // the order the rows are taken
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q],
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q],
                                          backward ? b[q] : a[q],
                                          first - step);
     for (long j = first; backward ? j >= last : j <= last; j += step) {
@@ -139,11 +159,12 @@ sumgroup(const segment& sg, int r0) {
         vec x;
         std::memcpy(&x, row + v * width, sizeof x);
         for (int q = 0; q < grouprows; ++q)
-          addto<form>(acc[q][v], f[q][j - sg.seglo], sg.sd, x);
+          addto<form>(acc[q][v], f[q][j - sg.seglo],
+                      gof<form>(g[q], j - sg.seglo), x);
       }
     }
     for (int q = 0; q < grouprows; ++q)
-      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], last + step,
+      addrows<vec, nvec, form, backward>(sg, acc[q], f[q], g[q], last + step,
                                          backward ? a[q] : b[q]);
   }
   for (int q = 0; q < grouprows; ++q)
