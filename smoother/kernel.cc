@@ -253,13 +253,28 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
     if (ks.watch && outgone(ks.watch))
       return;
   }
+  // The means and errors cell by cell, in loops simple enough for the
+  // vector unit to divide, and take square roots, several cells at once.
+  const long cells = static_cast<long>(count) * b.ncols;
+  if (ks.missing) {
+    for (long c = 0; c < cells; ++c)
+      LRout[c] = s->S[c] / s->Wk[c];
+  } else {
+    for (int r = 0; r < count; ++r)
+      for (long c = r * b.ncols; c < (r + 1) * b.ncols; ++c)
+        LRout[c] = s->S[c] / s->shared[r];
+  }
+  if (!ks.errors)
+    return;
+  if (ks.missing && b.nerr == 0) {
+    for (long c = 0; c < cells; ++c)
+      dLRout[c] = std::sqrt(s->Vk[c]) / s->Wk[c];
+    return;
+  }
   for (int r = 0; r < count; ++r) {
     const long at = static_cast<long>(r) * b.ncols;
     for (int k = 0; k < b.ncols; ++k) {
       const double W = ks.missing ? s->Wk[at + k] : s->shared[r];
-      LRout[at + k] = s->S[at + k] / W;
-      if (!ks.errors)
-        continue;
       const int e = ks.errindex[k];
       const double V = e >= 0       ? s->V[static_cast<long>(r) * b.nerr + e]
                        : ks.missing ? s->Vk[at + k]
