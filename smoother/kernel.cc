@@ -15,6 +15,10 @@
 
 constexpr long segrows = 256;  // band rows in a segment
 
+// Rows either side of a row that a window on a grid may reach and still
+// take its weights from the grid's one run of them.
+constexpr long gridreach = 1024;
+
 struct tilescratch {
   weightcache cache;
   long first[tilerows];  // each row's window
@@ -30,6 +34,15 @@ struct tilescratch {
   double g[tilerows][segrows];
   const double* wrow[tilerows];
   const double* grow[tilerows];
+  // Where the positions of all the rows a tile takes lie a step apart, a
+  // weight depends only on how many rows lie between: every row's weights
+  // are then gridw from its own row's slot, gridreach, on; the same for
+  // g. They are found out to gridfilled rows either side, for gridstep.
+  bool ongrid;
+  std::uint32_t gridstep;
+  long gridfilled = -1;
+  double gridw[2 * gridreach + 1];
+  double gridg[2 * gridreach + 1];
   // Each row's sums in every column: weighted values, and where values
   // are missing, weights and errors from stddev; and the error columns'
   // squared error terms.
@@ -146,6 +159,15 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
         backward ? std::min(i - 1, seghi) : std::min(s->last[r], seghi);
     s->a[r] = a;
     s->b[r] = b;
+    if (s->ongrid) {
+      // Row j's weight is gridw's at gridreach + j - i, which lies within
+      // what is filled: every j and i are of the tile's reach.
+      s->wrow[r] = s->gridw + (gridreach + seglo - i);
+      s->grow[r] = s->gridg + (gridreach + seglo - i);
+      continue;
+    }
+    s->wrow[r] = s->w[r];
+    s->grow[r] = s->g[r];
     double* w = s->w[r];
     const auto here = static_cast<std::uint32_t>(pos[i]);
     auto find = [&](long j) {
@@ -222,6 +244,42 @@ static void sumrange(const kernelsetup& ks, const band& bd, tilescratch* s,
     sumterms<square>(ks.unit, sg, bd.nerr, backward);
 }
 
+// Sets s->ongrid: whether the positions of the rows [lo, hi], which hold
+// the tile's rows and windows, lie a step apart, none farther than
+// gridreach rows from a tile row; if so, fills gridw and gridg as far as
+// they reach. In 32-bit arithmetic the distance from row i to row j is
+// then |j - i| steps exactly, whichever side j lies.
+static void findgrid(const kernelsetup& ks, tilescratch* s, long i0,
+                     int count, long lo, long hi) {
+  const std::int32_t* pos = ks.rows.pos;
+  const long reach = std::max(i0 + count - 1 - lo, hi - i0);
+  s->ongrid = false;
+  if (reach > gridreach || hi == lo)
+    return;
+  const std::uint32_t step = static_cast<std::uint32_t>(pos[lo + 1]) -
+                             static_cast<std::uint32_t>(pos[lo]);
+  for (long j = lo + 2; j <= hi; ++j)
+    if (static_cast<std::uint32_t>(pos[j]) -
+            static_cast<std::uint32_t>(pos[j - 1]) !=
+        step)
+      return;
+  s->ongrid = true;
+  if (step == s->gridstep && reach <= s->gridfilled)
+    return;
+  const double sd = ks.stddev;
+  for (long m = 0; m <= reach; ++m) {
+    const double w =
+        ks.sh.info->constantweight
+            ? 1.0
+            : cachedweight(&s->cache, ks.sh,
+                           static_cast<std::uint32_t>(m) * step);
+    s->gridw[gridreach + m] = s->gridw[gridreach - m] = w;
+    s->gridg[gridreach + m] = s->gridg[gridreach - m] = w * sd * sd;
+  }
+  s->gridstep = step;
+  s->gridfilled = reach;
+}
+
 void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
                 tilescratch* s, long i0, int count, double* LRout,
                 double* dLRout) {
@@ -232,6 +290,7 @@ void smoothtile(const kernelsetup& ks, const band& b, windowwalk* walk,
     lo = std::min(lo, s->first[r]);
     hi = std::max(hi, s->last[r]);
   }
+  findgrid(ks, s, i0, count, lo, std::max(hi, i0 + count - 1));
   std::fill_n(s->sums.get(), s->nsums, 0.0);
   std::fill_n(s->shared, 2 * tilerows, 0.0);
   // The backward scans, from the row before the tile's last down to the

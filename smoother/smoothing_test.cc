@@ -79,7 +79,8 @@ std::vector<std::vector<double>> plainevaluation(const options& opt,
 
 // A random table: positions that climb, repeat and drop (about one row in
 // drops), spread so widely that a window meets thousands of distinct
-// distances, or, with a grid, climb by that step where they do not drop;
+// distances, or, with a grid, climb by that step where they do not drop,
+// or by twice or three times it in runs of 97 rows;
 // values of many magnitudes, gaps in ten of them missing, the errors of
 // missing ones often infinite or not-a-number; error columns on about half
 // the data columns.
@@ -98,7 +99,11 @@ columns randomcolumns(long n, int ncols, int gaps, int drops,
   }
   for (long r = 0, p = 0; r < n; ++r) {
     const int step = below(drops);
-    p += step == 0 ? -below(3000) : grid ? grid : step == 1 ? 0 : below(200);
+    const long gridstep = grid * (1 + r / 97 % 3);
+    p += step == 0   ? -below(3000)
+         : grid      ? gridstep
+         : step == 1 ? 0
+                     : below(200);
     t.pos.push_back(static_cast<std::int32_t>(p));
   }
   const double odd[] = {HUGE_VAL, std::nan(""), 1e300};
