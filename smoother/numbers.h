@@ -60,6 +60,32 @@ char* formatvalue(double v, char* out);
 // digits. The fast path prints its bytes.
 char* formatvalueplain(double v, char* out);
 
+// The commonest printed values, below 10 in magnitude, as formatvalue
+// prints them, found for v[0] to v[n - 1] at once: value i's digit, point
+// and five decimals, and a tab after them, are the eight bytes of
+// low[i] | high[i] << 32 (top bit clear), the first in the low byte, with
+// a minus before them where high[i]'s top bit is set. low[i] is 0 for a
+// value of another kind, which formatvalue prints instead.
+void shortforms(const double* v, std::size_t n, std::uint32_t* low,
+                std::uint32_t* high);
+
+// shortforms without the vector units: what they must agree with.
+void shortformsportable(const double* v, std::size_t n, std::uint32_t* low,
+                        std::uint32_t* high);
+
+// True where shortforms runs on a vector unit that makes a batch cheaper
+// than formatvalue's one value at a time.
+bool shortformspay();
+
+// Puts a value that shortforms found, and its tab, at at; returns the end.
+// Nine bytes are written.
+inline char* putshort(char* at, std::uint32_t low, std::uint32_t high) {
+  *at = '-';
+  at += high >> 31;
+  storebytes(at, low | std::uint64_t{high & 0x7fffffffu} << 32);
+  return at + 8;
+}
+
 // Powers of ten that a double holds exactly: 1e0 to 1e22.
 extern const double exactpowers[23];
 

@@ -131,6 +131,53 @@ static std::string reference(double v) {
   return sci;
 }
 
+// The values found in batches print formatvalue's bytes, on the widest
+// unit and without the vector units, in batches of every length: every
+// count of hundred-thousandths below 10 of either sign, ties and values a
+// step from them, both zeros, negative values that round to zero, values
+// that round up to 10, and values of every size, which the batch leaves.
+TEST(FormatValue, InBatchesAsOneByOne) {
+  std::vector<double> values;
+  for (int n = 0; n <= 1000000; ++n)
+    values.push_back((n % 2 ? -1 : 1) * (n + 0.25) / 1e5);
+  std::mt19937_64 gen(5);
+  for (int i = 0; i < 200000; ++i) {
+    double v = i % 2 ? (static_cast<double>(gen() % 1000000) + 0.5) / 1e5
+                     : std::ldexp(static_cast<double>(gen() >> 11),
+                                  static_cast<int>(gen() % 70) - 80);
+    for (int s = static_cast<int>(gen() % 5) - 2; s != 0; s -= s > 0 ? 1 : -1)
+      v = std::nextafter(v, s > 0 ? HUGE_VAL : 0.0);
+    values.push_back(gen() % 2 ? -v : v);
+  }
+  for (double v : {0.0, -0.0, -0.000004, -0.000005, 9.999994, 9.999995,
+                   -9.999996, 10.0, 1e6, HUGE_VAL, -HUGE_VAL, std::nan(""),
+                   5e-324, -5e-324})
+    values.push_back(v);
+  std::vector<std::uint32_t> low(values.size()), high(values.size());
+  char want[maxformatted + 1];
+  char got[maxformatted + 1];
+  long found = 0;
+  for (int way = 0; way < 2; ++way) {
+    const auto batch = way ? shortformsportable : shortforms;
+    for (std::size_t at = 0, n = 1; at < values.size(); at += n, n = n % 37 + 1) {
+      n = std::min(n, values.size() - at);
+      batch(values.data() + at, n, low.data() + at, high.data() + at);
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (low[i] == 0)
+        continue;
+      ++found;
+      char* end = formatvalue(values[i], want);
+      *end++ = '\t';
+      ASSERT_EQ(std::string(got, putshort(got, low[i], high[i])),
+                std::string(want, end))
+          << std::hexfloat << values[i];
+    }
+  }
+  // Every count below 10 is found; so are most of the ties' neighbours.
+  EXPECT_GT(found, 2 * 1000000);
+}
+
 // Printing rounds ties away from zero on the 17 significant digits, as
 // the reference rule does, and its fast path, which takes its digits by
 // multiplications, prints the bytes of the plain printing from those

@@ -1,5 +1,6 @@
 #include "smoother/writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,7 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->dg = dg;
   wr->out = out;
   wr->plain = lay.firststray == lay.nroles;
+  wr->batches = shortformspay();
   char* const printed = formatvalue(opt.stddev, wr->stddevtext);
   *printed = '\t';
   wr->stddevsize = static_cast<std::size_t>(printed + 1 - wr->stddevtext);
@@ -259,6 +261,18 @@ static char* printplainvalues(const writer& wr, std::string_view text,
   const layout& lay = *wr.lay;
   const long n = lay.nroles;
   const bool errors = wr.opt->outopt == 2;
+  // The values of the columns [from, to), each a batch, LRout's and
+  // dLRout's as shortforms finds them.
+  constexpr int batch = 64;
+  std::uint32_t low[2][batch], high[2][batch];
+  int first = 0, last = 0;
+  auto putone = [&](int which, const double* values, int k) {
+    if (wr.batches && low[which][k - first] != 0)
+      return putshort(at, low[which][k - first], high[which][k - first]);
+    char* const after = formatvalue(values[k], at);
+    *after = '\t';
+    return after + 1;
+  };
   std::size_t from = 0;  // the line's text not yet put
   for (long i = 4; i < n; ++i) {
     if (!lay.role[i].insert)
@@ -268,14 +282,26 @@ static char* printplainvalues(const writer& wr, std::string_view text,
     if (static_cast<std::size_t>(end - at) <
         upto - from + 2 * (maxformatted + 1))
       return nullptr;
-    at = put(at, {text.data() + from, upto - from});
-    from = upto;
-    at = formatvalue(LRout[k], at);
-    *at++ = '\t';
-    if (errors) {
-      at = formatvalue(dLRout[k], at);
-      *at++ = '\t';
+    // A field's span, as most are, is put with the bytes after it up to
+    // eight: the line is followed by its tab and eight more.
+    if (upto - from <= 8) {
+      std::memcpy(at, text.data() + from, 8);
+      at += upto - from;
+    } else {
+      at = put(at, {text.data() + from, upto - from});
     }
+    from = upto;
+    if (wr.batches && (k < first || k >= last)) {
+      first = k;
+      last = std::min(k + batch, lay.nLR);
+      const auto size = static_cast<std::size_t>(last - first);
+      shortforms(LRout + first, size, low[0], high[0]);
+      if (errors)
+        shortforms(dLRout + first, size, low[1], high[1]);
+    }
+    at = putone(0, LRout, k);
+    if (errors)
+      at = putone(1, dLRout, k);
   }
   // The fields after the last inserted ones, with the tab after the line.
   if (static_cast<std::size_t>(end - at) < text.size() + 1 - from)

@@ -29,6 +29,9 @@ struct writer {
   // Every field from the fifth on is a data or error column's, as the
   // header has no other.
   bool plain = false;
+  // Smoothed values of the commonest kind are found a batch at a time,
+  // where that is cheaper than one by one.
+  bool batches = false;
   // The error printed for a data column without an error column, as its
   // values are copied: stddev, printed once.
   char stddevtext[maxformatted + 1];

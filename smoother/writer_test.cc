@@ -38,7 +38,9 @@ std::string randomfield(std::mt19937_64& gen) {
 // Rows of random layouts, options and fields, as short and as long as
 // the layout and beyond, are printed from their text where every value
 // can be, and otherwise from their values, which the copy reads as it
-// prints: both as a writer that does not copy prints the values.
+// prints: both as a writer that does not copy prints the values, whose
+// values are found in batches, and as one that walks each line field by
+// field prints them, each value on its own.
 TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
   std::mt19937_64 gen(13);
   const int nowhere = open("/dev/null", O_WRONLY);
@@ -55,10 +57,16 @@ TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
     opt.missing = gen() % 2;
     const double stddevs[] = {0.12, -0.3, 1e300, 0.0};
     opt.stddev = stddevs[gen() % 4];
-    writer plain, copying;
+    writer plain, copying, walking;
     ASSERT_TRUE(writerstart(&plain, dg, opt, lay, err.get(), 4096));
     ASSERT_TRUE(writerstart(&copying, dg, opt, lay, err.get(), 4096));
+    ASSERT_TRUE(writerstart(&walking, dg, opt, lay, err.get(), 4096));
     copying.copies = true;
+    // The values printed in batches, on whatever unit there is, must print
+    // what a line walked field by field prints, each value on its own.
+    plain.batches = true;
+    copying.batches = round % 2;
+    walking.plain = walking.batches = false;
     std::string line = "id\t1\t42\tc";
     // Mostly whole rows, now and then short or long ones. A whole row
     // whose every value field is of the form is printed from its text.
@@ -93,11 +101,16 @@ TEST(Copies, PrintedFromTheirTextAsFromTheirValues) {
     }
     std::vector<char> want(1 << 14), got(1 << 14);
     long wantfields, gotfields;
-    char* wantend = printrow(plain, 0, kept, LR.data(), dLR.data(),
-                                   want.data(), want.data() + want.size(),
-                                   &wantfields);
+    char* wantend = printrow(walking, 0, kept, LR.data(), dLR.data(),
+                             want.data(), want.data() + want.size(),
+                             &wantfields);
     ASSERT_TRUE(wantend);
     const std::string wanted(want.data(), wantend);
+    char* plainend = printrow(plain, 0, kept, LR.data(), dLR.data(),
+                              got.data(), got.data() + got.size(), &gotfields);
+    ASSERT_TRUE(plainend);
+    ASSERT_EQ(std::string(got.data(), plainend), wanted) << line;
+    ASSERT_EQ(gotfields, wantfields) << line;
     char* const fromtextend = printrow(copying, 0, kept, nullptr, nullptr,
                                        got.data(), got.data() + got.size(),
                                        &gotfields);

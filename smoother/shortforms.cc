@@ -1,0 +1,92 @@
+// The commonest printed values, a batch at a time. This file alone is
+// built with -O3 -fno-trapping-math, so that the compiler runs the loop
+// below in vector lanes: it may then compare and convert doubles in lanes
+// that it would otherwise take one by one for their exception flags,
+// which nothing here reads. The values and bits are the same.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "smoother/numbers.h"
+
+// As formatvalue's fast path decides it, for one digit before the point:
+// the count of hundred-thousandths that |v| scales to, rounded up where
+// its fraction lies above one half, unless within 1e-4 of it. A count of
+// 1000000 (from 9.999995 up) would need two digits, and is left too. The
+// count's digits are taken by multiplications: n / 1000 as a double
+// product with 0.001 for n up to 1000000, n / 100 as (n * 41) >> 12 and
+// n / 10 as (n * 205) >> 11 for n below 1000 (the unit tests check every
+// n). Every step is a lane's own, in 32-bit lanes beside the doubles.
+static inline __attribute__((always_inline)) void shortformsof(
+    const double* __restrict v, std::size_t n, std::uint32_t* __restrict low,
+    std::uint32_t* __restrict high) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double scaled = std::fabs(v[i]) * 1e5;
+    const std::uint32_t small = scaled < 1e6;
+    // Outside the range, a lane converts 0 instead, which is defined.
+    const double s = small ? scaled : 0.0;
+    const auto units = static_cast<std::int32_t>(s);
+    const double frac = s - static_cast<double>(units);  // exact
+    const std::uint32_t u = static_cast<std::uint32_t>(units) +
+                            static_cast<std::uint32_t>(frac > 0.5);
+    const std::uint32_t ok =
+        small & static_cast<std::uint32_t>(std::fabs(frac - 0.5) > 1e-4) &
+        static_cast<std::uint32_t>(u < 1000000u);
+    const auto q = static_cast<std::uint32_t>(static_cast<std::int32_t>(
+        static_cast<double>(static_cast<std::int32_t>(u)) * 0.001));
+    const std::uint32_t l = u - q * 1000u;
+    const std::uint32_t q100 = (q * 41u) >> 12, q10 = (q * 205u) >> 11;
+    const std::uint32_t l100 = (l * 41u) >> 12, l10 = (l * 205u) >> 11;
+    const std::uint32_t first = ('0' + q100) | ('.' << 8) |
+                                (('0' + q10 - 10u * q100) << 16) |
+                                (('0' + q - 10u * q10) << 24);
+    const std::uint32_t second =
+        ('0' + l100) | (('0' + l10 - 10u * l100) << 8) |
+        (('0' + l - 10u * l10) << 16) | ('\t' << 24) |
+        (static_cast<std::uint32_t>(v[i] < 0) << 31);
+    low[i] = first & (0u - ok);
+    high[i] = second;
+  }
+}
+
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+__attribute__((target("avx512f"))) static void shortformsavx512(
+    const double* v, std::size_t n, std::uint32_t* low,
+    std::uint32_t* high) {
+  shortformsof(v, n, low, high);
+}
+
+__attribute__((target("avx2"))) static void shortformsavx2(
+    const double* v, std::size_t n, std::uint32_t* low,
+    std::uint32_t* high) {
+  shortformsof(v, n, low, high);
+}
+#endif
+
+bool shortformspay() {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  return wide;
+#else
+  return false;
+#endif
+}
+
+void shortforms(const double* v, std::size_t n, std::uint32_t* low,
+                std::uint32_t* high) {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
+                          : __builtin_cpu_supports("avx2") ? 1
+                                                           : 0;
+  if (unit == 2)
+    return shortformsavx512(v, n, low, high);
+  if (unit == 1)
+    return shortformsavx2(v, n, low, high);
+#endif
+  shortformsportable(v, n, low, high);
+}
+
+void shortformsportable(const double* v, std::size_t n, std::uint32_t* low,
+                        std::uint32_t* high) {
+  shortformsof(v, n, low, high);
+}
