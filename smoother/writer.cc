@@ -176,6 +176,24 @@ static std::string_view fieldat(const char* text, const std::uint32_t* tabs,
   return {text + tabs[i - 1] + 1, tabs[i] - tabs[i - 1] - 1};
 }
 
+// Puts the bytes [from, upto) of a line's text at at, and returns their
+// end: a span as long as a field or two, as most are, in one word or two
+// overlapping ones. Eight bytes may be written from at; the line must be
+// followed by its tab and eight more readable bytes, as the band keeps it.
+static char* putline(char* at, const char* text, std::size_t from,
+                     std::size_t upto) {
+  const std::size_t size = upto - from;
+  if (size <= 8) {
+    std::memcpy(at, text + from, 8);
+  } else if (size <= 16) {
+    std::memcpy(at, text + from, 8);
+    std::memcpy(at + size - 8, text + upto - 8, 8);
+  } else {
+    std::memcpy(at, text + from, size);
+  }
+  return at + size;
+}
+
 // Takes NA, the commonest marker of a missing value, as a copy prints it:
 // as a value, nan where the missing option leaves it out, else 0.00000,
 // as the grammar reads it; as an error, 0.00000. False for any other
@@ -198,10 +216,9 @@ static bool takena(std::string_view field, bool missingvalue,
   return true;
 }
 
-// Puts a field that a copy took, as it stands or padded, and its tab.
-static char* putfield(char* at, const copiedfield& c, bool padded) {
-  at = padded ? putcopied(at, c.paddednegative, c.padded, c.paddedsize)
-              : putcopied(at, c.negative, c.word, c.size);
+// Puts the copy of a field that a copy took, and its tab.
+static char* putcopy(char* at, const copiedfield& c) {
+  at = putcopied(at, c.paddednegative, c.padded, c.paddedsize);
   *at++ = '\t';
   return at;
 }
@@ -209,7 +226,7 @@ static char* putfield(char* at, const copiedfield& c, bool padded) {
 // Prints the fields of copied line text, which has the header's fields at
 // tabs, where each value and error is of the commonest form or NA, printed
 // from its text: each field is read apart from the others, and the line's
-// own fields are put from the words read for their copies. Returns the end,
+// own text between two inserted fields is put at once. Returns the end,
 // the last tab for the line end, or null where a field is of another form
 // or the line may not fit; printrow then walks it.
 static char* printplaincopy(const writer& wr, std::string_view text,
@@ -222,18 +239,22 @@ static char* printplaincopy(const writer& wr, std::string_view text,
                                (2 * (10 + 10) + wr.stddevsize);
   if (static_cast<std::size_t>(end - at) < room)
     return nullptr;
-  at = put(at, {text.data(), tabs[3] + 1});
   const bool errors = wr.opt->outopt == 2;
   const bool missing = wr.opt->missing == 1;
   copiedfield value, error;
+  std::size_t from = 0;  // the line's text not yet put
   for (long i = 4; i < n; ++i) {
     const std::string_view field = fieldat(text.data(), tabs, i);
     const bool gone = missing && takena(field, true, &value);
     if (!gone && !takecopied(field, &value) && !takena(field, false, &value))
       return nullptr;
-    // A missing value's error is missing, whatever its field holds.
+    // The line's own fields up to this column's last, as they stand, then
+    // its copies. A missing value's error is missing, whatever its field
+    // holds.
     if (lay.role[i].insert) {
-      at = putfield(putfield(at, value, false), value, true);
+      at = putline(at, text.data(), from, tabs[i] + 1);
+      from = tabs[i] + 1;
+      at = putcopy(at, value);
       if (errors)
         at = gone ? put(at, "nan\t") : put(at, {wr.stddevtext, wr.stddevsize});
       continue;
@@ -241,12 +262,14 @@ static char* printplaincopy(const writer& wr, std::string_view text,
     const std::string_view errorfield = fieldat(text.data(), tabs, ++i);
     if (!takecopied(errorfield, &error) && !takena(errorfield, false, &error))
       return nullptr;
-    at = putfield(putfield(at, value, false), error, false);
-    at = putfield(at, value, true);
+    at = putline(at, text.data(), from, tabs[i] + 1);
+    from = tabs[i] + 1;
+    at = putcopy(at, value);
     if (errors)
-      at = gone ? put(at, "nan\t") : putfield(at, error, true);
+      at = gone ? put(at, "nan\t") : putcopy(at, error);
   }
-  return at;
+  // The fields after the last column's, with the tab after the line.
+  return putline(at, text.data(), from, text.size() + 1);
 }
 
 // Prints the fields of line text, which has the header's fields at tabs,
@@ -282,14 +305,7 @@ static char* printplainvalues(const writer& wr, std::string_view text,
     if (static_cast<std::size_t>(end - at) <
         upto - from + 2 * (maxformatted + 1))
       return nullptr;
-    // A field's span, as most are, is put with the bytes after it up to
-    // eight: the line is followed by its tab and eight more.
-    if (upto - from <= 8) {
-      std::memcpy(at, text.data() + from, 8);
-      at += upto - from;
-    } else {
-      at = put(at, {text.data() + from, upto - from});
-    }
+    at = putline(at, text.data(), from, upto);
     from = upto;
     if (wr.batches && (k < first || k >= last)) {
       first = k;
