@@ -21,6 +21,7 @@
 #include "smoother/reader.h"
 #include "smoother/smoothing.h"
 #include "smoother/table.h"
+#include "smoother/writer.h"
 
 static std::vector<std::string> logratios(int n) {
   std::mt19937_64 gen(1);
@@ -124,6 +125,55 @@ static void BM_ReadValues(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * ncols);
 }
 BENCHMARK(BM_ReadValues);
+
+// Printing the copy of the light workload's lines from their text: 64
+// data columns, each with an error column.
+static void BM_PrintCopies(benchmark::State& state) {
+  constexpr int ncols = 64;
+  layout lay;
+  lay.role = allocate<fieldrole>(4 + 2 * ncols);
+  lay.errindex = allocate<int>(ncols);
+  for (int k = 0; k < ncols; ++k) {
+    lay.role[4 + 2 * k] = {fieldkind::data, false, k};
+    lay.role[5 + 2 * k] = {fieldkind::error, true, k};
+    lay.errindex[k] = k;
+  }
+  lay.nLR = lay.nerr = ncols;
+  lay.nroles = lay.firststray = 4 + 2 * ncols;
+  options opt;
+  opt.outopt = 2;
+  textout nowhere;
+  textoutopen(&nowhere, open("/dev/null", O_WRONLY));
+  const diag dg{"microbench", &nowhere};
+  writer wr;
+  if (!writerstart(&wr, dg, opt, lay, &nowhere, 4096))
+    std::abort();
+  wr.copies = true;
+  std::mt19937_64 gen(5);
+  const auto texts = logratios(4096);
+  std::vector<std::string> lines(256);
+  char error[16];
+  for (std::string& line : lines) {
+    line = "C00001\t1\t1000\tRP11-1k1";
+    for (int k = 0; k < ncols; ++k) {
+      std::snprintf(error, sizeof error, "%.4f",
+                    0.05 + static_cast<double>(gen() % 600) / 1e4);
+      line += "\t" + texts[gen() % texts.size()] + "\t" + error;
+    }
+    line += "\t\n\n\n\n\n\n\n\n";  // the tab and eight bytes after it
+  }
+  std::vector<char> room(1 << 14);
+  long nfields;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::string& line = lines[i++ & 255];
+    benchmark::DoNotOptimize(printrow(wr, 0, {line.data(), line.size() - 9},
+                                      nullptr, nullptr, room.data(),
+                                      room.data() + room.size(), &nfields));
+  }
+  state.SetItemsProcessed(state.iterations() * ncols);
+}
+BENCHMARK(BM_PrintCopies);
 
 // The heavy smoothing workload as pass 1 leaves it: 50,000 rows 1,000
 // apart along 22 chromosomes (or, with onechromosome, 10 apart along
