@@ -35,11 +35,11 @@ struct tilescratch {
   const double* wrow[tilerows];
   const double* grow[tilerows];
   // Where the positions of all the rows a tile takes lie a step apart, a
-  // weight depends only on how many rows lie between: every row's weights
-  // are then gridw from its own row's slot, gridreach, on; the same for
-  // g. They are found out to gridfilled rows either side, for gridstep.
-  bool ongrid;
-  std::uint32_t gridstep;
+  // weight depends only on how many rows lie between: row i's weight at
+  // row j is then gridw[gridreach + j - i], and its g gridg's. They are
+  // found out to gridfilled rows either side, for gridstep.
+  bool ongrid = false;
+  std::uint32_t gridstep = 0;
   long gridfilled = -1;
   double gridw[2 * gridreach + 1];
   double gridg[2 * gridreach + 1];
