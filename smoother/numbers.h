@@ -194,6 +194,20 @@ inline bool takecopied(std::string_view field, copiedfield* c) {
   return true;
 }
 
+// takecopied for n fields at once, from a first look at each: word[i],
+// the eight bytes after its minus, size[i], its bytes after the minus, and
+// negative[i], 1 for a minus. Sets padded[i] to the field's padded word,
+// and form[i] to its paddedsize with its paddednegative in bit 4, or to 0
+// for a field of another form.
+void copiedforms(const std::uint64_t* word, const std::uint32_t* size,
+                 const std::uint32_t* negative, std::size_t n,
+                 std::uint64_t* padded, std::uint32_t* form);
+
+// copiedforms without the vector units: what they must agree with.
+void copiedformsportable(const std::uint64_t* word, const std::uint32_t* size,
+                         const std::uint32_t* negative, std::size_t n,
+                         std::uint64_t* padded, std::uint32_t* form);
+
 // Puts a minus where there is one and the size bytes of word at out, and
 // returns their end. Eight bytes are written after the minus.
 inline char* putcopied(char* out, bool negative, std::uint64_t word,

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <regex.h>
 
@@ -80,11 +81,16 @@ TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
 // and printing its value give, and every field of the form it takes is
 // taken: fields of digits, points and minus signs, of every length around
 // its limits, and their zeros of either sign (a zero prints no minus).
+// Taken in batches of every length, on the widest unit and without the
+// vector units, they are taken as one by one.
 TEST(FormatValue, CopiedFieldsAsTheirValues) {
   const char pick[] = "0123456789000.-";
   std::mt19937_64 gen(5);
   char text[maxformatted];
   char value[maxformatted];
+  std::vector<std::uint64_t> words;
+  std::vector<std::uint32_t> sizes, negative;
+  std::vector<copiedfield> taken;
   for (int i = 0; i < 300000; ++i) {
     std::string field(1 + gen() % 9, ' ');
     for (char& c : field)
@@ -93,6 +99,13 @@ TEST(FormatValue, CopiedFieldsAsTheirValues) {
       field[std::min<std::size_t>(field.size() - 1, 1 + gen() % 3)] = '.';
     const std::string line = field + "\t\x1a\xff.-0000";
     char* end = printcopied({line.data(), field.size()}, text);
+    copiedfield c{};
+    if (!takecopied({line.data(), field.size()}, &c))
+      c.paddedsize = 0;
+    taken.push_back(c);
+    negative.push_back(line[0] == '-');
+    words.push_back(loadbytes(line.data() + negative.back()));
+    sizes.push_back(static_cast<std::uint32_t>(field.size()) - negative.back());
     const std::size_t minus = field[0] == '-';
     const std::string rest = field.substr(minus);
     const std::size_t point = rest.find('.');
@@ -109,6 +122,22 @@ TEST(FormatValue, CopiedFieldsAsTheirValues) {
       char* want = formatvalue(readnumber(field), value);
       ASSERT_EQ(std::string(text, end - text), std::string(value, want))
           << field;
+    }
+  }
+  std::vector<std::uint64_t> padded(words.size());
+  std::vector<std::uint32_t> forms(words.size());
+  for (int way = 0; way < 2; ++way) {
+    const auto batch = way ? copiedformsportable : copiedforms;
+    for (std::size_t at = 0, n = 1; at < words.size(); at += n, n = n % 37 + 1) {
+      n = std::min(n, words.size() - at);
+      batch(&words[at], &sizes[at], &negative[at], n, &padded[at], &forms[at]);
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      ASSERT_EQ(forms[i] & 15, taken[i].paddedsize) << i;
+      if (forms[i] == 0)
+        continue;
+      ASSERT_EQ(padded[i], taken[i].padded) << i;
+      ASSERT_EQ(forms[i] >> 4, taken[i].paddednegative) << i;
     }
   }
 }

@@ -1,4 +1,5 @@
-// The commonest printed values, a batch at a time. This file alone is
+// The commonest printed values, and copied fields, a batch at a time.
+// This file alone is
 // built with -O3 -fno-trapping-math, so that the compiler runs the loop
 // below in vector lanes: it may then compare and convert doubles in lanes
 // that it would otherwise take one by one for their exception flags,
@@ -49,7 +50,61 @@ static inline __attribute__((always_inline)) void shortformsof(
   }
 }
 
+// As takecopied decides it, from each field's word, its bytes after the
+// minus and its minus: every test a lane's own, without a branch.
+static inline __attribute__((always_inline)) void copiedformsof(
+    const std::uint64_t* __restrict word, const std::uint32_t* __restrict size,
+    const std::uint32_t* __restrict negative, std::size_t n,
+    std::uint64_t* __restrict padded, std::uint32_t* __restrict form) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t w = word[i];
+    // From d.d to dd.ddddd; a field of another size is judged on all
+    // eight bytes, and fails.
+    const std::uint32_t sized = size[i] - 3u <= 5u;
+    const std::uint32_t m = sized ? size[i] : 8u;
+    // A byte for each of the m, from the word itself: the vectoriser
+    // takes a shift of a variable, not of a constant.
+    const std::uint64_t k = 64 - 8 * static_cast<std::uint64_t>(m);
+    const std::uint64_t bytes =
+        (((((w | highbits) << k) >> k) & highbits) >> 7) * 0xff;
+    std::uint64_t digits, point;
+    const std::uint32_t plain = digitsandpoints(w, bytes, &digits, &point);
+    // One point, the second byte or the third, the first not 0 before
+    // the third, and one to five decimals.
+    const std::uint32_t second = point == 0x8000u;
+    const std::uint32_t third = point == 0x800000u;
+    const std::uint32_t at = 2 - second;
+    const std::uint32_t decimals = m - 1 - at;
+    const std::uint32_t ok =
+        sized & plain & (second | third) & (decimals - 1u <= 4u) &
+        ~(third & static_cast<std::uint32_t>((w & 0xff) == '0'));
+    // Zeros after the field's own decimals, up to the fifth: to byte 7
+    // after a point in the second, to byte 8 after one in the third.
+    const std::uint64_t upto =
+        second ? 0x00ffffffffffffffu : ~std::uint64_t{0};
+    padded[i] = (w & bytes) | (upto & ~bytes & onebytes * '0');
+    const std::uint32_t minus =
+        negative[i] &
+        static_cast<std::uint32_t>((w & (digits >> 7) * 0x0f) != 0);
+    form[i] = ((at + 6) | minus << 4) & (0u - (ok & 1u));
+  }
+}
+
 #if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+__attribute__((target("avx512f"))) static void copiedformsavx512(
+    const std::uint64_t* word, const std::uint32_t* size,
+    const std::uint32_t* negative, std::size_t n, std::uint64_t* padded,
+    std::uint32_t* form) {
+  copiedformsof(word, size, negative, n, padded, form);
+}
+
+__attribute__((target("avx2"))) static void copiedformsavx2(
+    const std::uint64_t* word, const std::uint32_t* size,
+    const std::uint32_t* negative, std::size_t n, std::uint64_t* padded,
+    std::uint32_t* form) {
+  copiedformsof(word, size, negative, n, padded, form);
+}
+
 __attribute__((target("avx512f"))) static void shortformsavx512(
     const double* v, std::size_t n, std::uint32_t* low,
     std::uint32_t* high) {
@@ -89,4 +144,25 @@ void shortforms(const double* v, std::size_t n, std::uint32_t* low,
 void shortformsportable(const double* v, std::size_t n, std::uint32_t* low,
                         std::uint32_t* high) {
   shortformsof(v, n, low, high);
+}
+
+void copiedforms(const std::uint64_t* word, const std::uint32_t* size,
+                 const std::uint32_t* negative, std::size_t n,
+                 std::uint64_t* padded, std::uint32_t* form) {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
+                          : __builtin_cpu_supports("avx2") ? 1
+                                                           : 0;
+  if (unit == 2)
+    return copiedformsavx512(word, size, negative, n, padded, form);
+  if (unit == 1)
+    return copiedformsavx2(word, size, negative, n, padded, form);
+#endif
+  copiedformsportable(word, size, negative, n, padded, form);
+}
+
+void copiedformsportable(const std::uint64_t* word, const std::uint32_t* size,
+                         const std::uint32_t* negative, std::size_t n,
+                         std::uint64_t* padded, std::uint32_t* form) {
+  copiedformsof(word, size, negative, n, padded, form);
 }

@@ -241,12 +241,45 @@ static char* printplaincopy(const writer& wr, std::string_view text,
     return nullptr;
   const bool errors = wr.opt->outopt == 2;
   const bool missing = wr.opt->missing == 1;
+  // The forms of the fields [first, last), each a batch, as copiedforms
+  // finds them from a first look at each.
+  constexpr long batch = 64;
+  std::uint64_t words[batch], padded[batch];
+  std::uint32_t sizes[batch], negative[batch], forms[batch];
+  long first = 4, last = 4;
+  // Takes field i into c; sets *gone where it is a missing value, which
+  // value tells it may be. False where the field is of another form.
+  auto take = [&](long i, bool value, copiedfield* c, bool* gone) {
+    if (wr.batches && i >= last) {
+      first = i;
+      last = std::min(i + batch, n);
+      for (long j = first; j < last; ++j) {
+        const std::size_t start = tabs[j - 1] + 1;
+        const std::uint32_t minus = text[start] == '-';
+        words[j - first] = loadbytes(text.data() + start + minus);
+        sizes[j - first] = tabs[j] - static_cast<std::uint32_t>(start) - minus;
+        negative[j - first] = minus;
+      }
+      copiedforms(words, sizes, negative, static_cast<std::size_t>(last - first),
+                  padded, forms);
+    }
+    *gone = false;
+    if (wr.batches && forms[i - first] != 0) {
+      c->padded = padded[i - first];
+      c->paddedsize = forms[i - first] & 15;
+      c->paddednegative = forms[i - first] >> 4;
+      return true;
+    }
+    const std::string_view field = fieldat(text.data(), tabs, i);
+    *gone = value && missing && takena(field, true, c);
+    return *gone || (!wr.batches && takecopied(field, c)) ||
+           takena(field, false, c);
+  };
   copiedfield value, error;
+  bool gone, errorgone;
   std::size_t from = 0;  // the line's text not yet put
   for (long i = 4; i < n; ++i) {
-    const std::string_view field = fieldat(text.data(), tabs, i);
-    const bool gone = missing && takena(field, true, &value);
-    if (!gone && !takecopied(field, &value) && !takena(field, false, &value))
+    if (!take(i, true, &value, &gone))
       return nullptr;
     // The line's own fields up to this column's last, as they stand, then
     // its copies. A missing value's error is missing, whatever its field
@@ -259,8 +292,7 @@ static char* printplaincopy(const writer& wr, std::string_view text,
         at = gone ? put(at, "nan\t") : put(at, {wr.stddevtext, wr.stddevsize});
       continue;
     }
-    const std::string_view errorfield = fieldat(text.data(), tabs, ++i);
-    if (!takecopied(errorfield, &error) && !takena(errorfield, false, &error))
+    if (!take(++i, false, &error, &errorgone))
       return nullptr;
     at = putline(at, text.data(), from, tabs[i] + 1);
     from = tabs[i] + 1;
