@@ -113,7 +113,7 @@ static void BM_ReadValues(benchmark::State& state) {
     for (int k = 0; k < ncols; ++k)
       lines[i] += "\t" + (gen() % 20 == 0 ? std::string("NA")
                                            : texts[gen() % texts.size()]);
-    lines[i] += "\n\n\n\n\n\n\n\n\n";  // the band's nine bytes after it
+    lines[i] += "\t\n\n\n\n\n\n\n\n";  // the tab and eight bytes after it
   }
   double values[ncols];
   std::size_t i = 0;

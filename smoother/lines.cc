@@ -320,6 +320,91 @@ std::size_t counttabsportable(std::string_view text, std::size_t atmost) {
   return counttabsof<8>(text, atmost);
 }
 
+// The tabs among the size bytes at text (below 32), a bit each, from
+// the bytes of a word of width: one that ends within the eight bytes after
+// them.
+template <std::size_t width>
+static std::uint32_t tabsupto(const char* text, std::size_t size) {
+  const std::uint32_t tabs = tabsof<width>(text);
+  return size < width ? tabs & ((1u << size) - 1) : tabs;
+}
+
+long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
+  constexpr std::size_t width = widestword;
+  const std::size_t size = text.size() + 1;
+  if (size > UINT32_MAX)
+    return -1;
+  long count = 0;
+  for (std::size_t w = 0; w < size && count <= most;) {
+    const bool wide = w + width <= size + 8;
+    std::uint32_t m = wide ? tabsupto<width>(text.data() + w, size - w)
+                           : tabsupto<8>(text.data() + w, size - w);
+    for (; m != 0; m &= m - 1)
+      tabs[count++] = static_cast<std::uint32_t>(w + std::countr_zero(m));
+    w += wide ? width : 8;
+  }
+  return count;
+}
+
+// Reads field i of a data line, a value or an error as the layout has it:
+// short plain numbers a word at a time; the commonest marker of a missing
+// value reads 0 without digits, as the grammar reads it.
+static void readfield(const layout& lay, bool missing, long i,
+                      std::string_view field, double* values,
+                      double* errors) {
+  const fieldrole& role = lay.role[i];
+  double value = 0;
+  const bool plain = readshortnumber(field, &value);
+  const bool na =
+      !plain && field.size() == 2 && field[0] == 'N' && field[1] == 'A';
+  if (!plain && !na)
+    value = readnumber(field);
+  if (role.kind == fieldkind::error)
+    errors[lay.errindex[role.col]] = value;
+  else if (plain || !missing || (!na && (value != 0 || hasdigits(field))))
+    values[role.col] = value;
+}
+
+// The most fields a line may have for its values to be read in batches.
+constexpr long mostbatched = 512;
+
+// Reads the values of line's first nfields fields, whose tabs are at
+// tabs, as readfield reads them: the short plain numbers in batches, by
+// shortnumbers, from a first look at each field.
+static void readbatches(const layout& lay, bool missing, std::string_view line,
+                        const std::uint32_t* tabs, long nfields,
+                        double* values, double* errors) {
+  constexpr long batch = 64;
+  std::uint64_t words[batch];
+  std::uint32_t sizes[batch], negative[batch], read[batch];
+  double got[batch];
+  for (long first = 4; first < nfields; first += batch) {
+    const long last = std::min(first + batch, nfields);
+    for (long i = first; i < last; ++i) {
+      // A field at the line's end begins at the tab after it, and eight
+      // bytes are readable after that.
+      const std::size_t start = tabs[i - 1] + 1;
+      const std::uint32_t minus = line.data()[start] == '-';
+      words[i - first] = loadbytes(line.data() + start + minus);
+      sizes[i - first] = tabs[i] - static_cast<std::uint32_t>(start) - minus;
+      negative[i - first] = minus;
+    }
+    shortnumbers(words, sizes, negative, static_cast<std::size_t>(last - first),
+                 got, read);
+    for (long i = first; i < last; ++i) {
+      const fieldrole& role = lay.role[i];
+      if (!read[i - first])
+        readfield(lay, missing, i,
+                  {line.data() + tabs[i - 1] + 1, tabs[i] - tabs[i - 1] - 1},
+                  values, errors);
+      else if (role.kind == fieldkind::error)
+        errors[lay.errindex[role.col]] = got[i - first];
+      else
+        values[role.col] = got[i - first];
+    }
+  }
+}
+
 void readvalues(const layout& lay, bool missing, std::string_view line,
                 double* values, double* errors) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -327,25 +412,19 @@ void readvalues(const layout& lay, bool missing, std::string_view line,
     values[k] = missing ? nan : 0.0;
   for (int e = 0; e < lay.nerr; ++e)
     errors[e] = 0.0;
-  fieldwalk walk = walkfields(line);
-  std::string_view field;
-  for (long i = 0;
-       i < lay.firststray && nextfieldof<widestword>(&walk, &field); ++i) {
-    if (i < 4)
-      continue;
-    const fieldrole& role = lay.role[i];
-    // Short plain numbers are read a word at a time; the commonest marker
-    // of a missing value reads 0 without digits, as the grammar reads it.
-    double value = 0;
-    const bool plain = readshortnumber(field, &value);
-    const bool na = !plain && field.size() == 2 && field[0] == 'N' &&
-                    field[1] == 'A';
-    if (!plain && !na)
-      value = readnumber(field);
-    if (role.kind == fieldkind::error)
-      errors[lay.errindex[role.col]] = value;
-    else if (plain || !missing || (!na && (value != 0 || hasdigits(field))))
-      values[role.col] = value;
+  std::uint32_t tabs[mostbatched + 1 + widestword];
+  long found;
+  if (batchespay() && lay.firststray <= mostbatched &&
+      (found = findtabs(line, tabs, lay.firststray)) >= 0) {
+    readbatches(lay, missing, line, tabs, std::min<long>(found, lay.firststray),
+                values, errors);
+  } else {
+    fieldwalk walk = walkfields(line);
+    std::string_view field;
+    for (long i = 0;
+         i < lay.firststray && nextfieldof<widestword>(&walk, &field); ++i)
+      if (i >= 4)
+        readfield(lay, missing, i, field, values, errors);
   }
   // A missing value has no error either: the marker leaves both out.
   for (int k = 0; missing && k < lay.nLR; ++k)

@@ -69,9 +69,18 @@ std::size_t counttabs(std::string_view text, std::size_t atmost);
 // counttabs with the words of eight bytes that every machine has.
 std::size_t counttabsportable(std::string_view text, std::size_t atmost);
 
+// Sets tabs to the offset of each tab in text, a line, and of the tab
+// after it, in order, up to most of them and perhaps a word's more: tabs
+// holds most + 1 + widestword. Returns how many it found, more than most
+// when the line has more, or -1 for a line too long for its offsets to
+// fit 32 bits. The line is followed by its tab and eight more readable
+// bytes, as the band keeps it, which may hold tabs too.
+long findtabs(std::string_view text, std::uint32_t* tabs, long most);
+
 // Reads the values and errors of a data line (without its line end) into
 // values and errors, up to its first field that is not in the layout. The
-// line is followed by nine readable bytes, as the band keeps it. A
+// line is followed by its tab and eight more readable bytes, as the band
+// keeps it. A
 // value the line does not give reads 0, or is missing with the missing
 // option; an error it does not give reads 0. A missing value is
 // not-a-number, which no number read can be, and so is its error.

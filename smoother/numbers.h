@@ -73,9 +73,10 @@ void shortforms(const double* v, std::size_t n, std::uint32_t* low,
 void shortformsportable(const double* v, std::size_t n, std::uint32_t* low,
                         std::uint32_t* high);
 
-// True where shortforms runs on a vector unit that makes a batch cheaper
-// than formatvalue's one value at a time.
-bool shortformspay();
+// True where the batches below run on a vector unit that makes them
+// cheaper than their one-at-a-time forms: formatvalue, readshortnumber and
+// takecopied.
+bool batchespay();
 
 // Puts a value that shortforms found, and its tab, at at; returns the end.
 // Nine bytes are written.
@@ -193,6 +194,19 @@ inline bool takecopied(std::string_view field, copiedfield* c) {
   c->paddednegative = negative && (word & (digits >> 7) * 0x0f) != 0;
   return true;
 }
+
+// readshortnumber for n fields at once, from a first look at each:
+// word[i], the eight bytes after its minus, size[i], its bytes after the
+// minus, and negative[i], 1 for a minus. Sets read[i] to 1 and value[i]
+// to the field's value where readshortnumber reads it, else read[i] to 0.
+void shortnumbers(const std::uint64_t* word, const std::uint32_t* size,
+                  const std::uint32_t* negative, std::size_t n, double* value,
+                  std::uint32_t* read);
+
+// shortnumbers without the vector units: what they must agree with.
+void shortnumbersportable(const std::uint64_t* word, const std::uint32_t* size,
+                          const std::uint32_t* negative, std::size_t n,
+                          double* value, std::uint32_t* read);
 
 // takecopied for n fields at once, from a first look at each: word[i],
 // the eight bytes after its minus, size[i], its bytes after the minus, and

@@ -48,10 +48,15 @@ TEST(ReadNumbers, AgreeWithTheGrammarAndTheLibrary) {
 // Short plain numbers, read a word at a time, give the grammar's bits,
 // and the word reading takes every one of them: fields of up to ten bytes
 // from digits, points and minus signs, now and then another byte, each
-// followed by a tab and bytes of anything, as in a line.
+// followed by a tab and bytes of anything, as in a line. Read in batches
+// of every length, on the widest unit and without the vector units, they
+// are read as one by one.
 TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
   const char pick[] = "0123456789012345678901234567890123456789..--\tx\xb0 e";
   std::mt19937_64 gen(3);
+  std::vector<std::uint64_t> words;
+  std::vector<std::uint32_t> sizes, negative, readone;
+  std::vector<double> values;
   for (int i = 0; i < 300000; ++i) {
     std::string field(1 + gen() % 10, ' ');
     for (char& c : field)
@@ -59,7 +64,7 @@ TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
     std::string line = field + '\t';
     while (line.size() < field.size() + 12)
       line += pick[gen() % (sizeof pick - 1)];
-    double value;
+    double value = 0;
     const bool taken = readshortnumber({line.data(), field.size()}, &value);
     const std::size_t minus = field[0] == '-';
     const auto digits = std::count_if(field.begin(), field.end(), [](char c) {
@@ -74,6 +79,26 @@ TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
     const double want = readnumberplain(field);
     ASSERT_TRUE(!taken || std::memcmp(&value, &want, sizeof value) == 0)
         << field;
+    negative.push_back(minus);
+    words.push_back(loadbytes(line.data() + minus));
+    sizes.push_back(static_cast<std::uint32_t>(field.size() - minus));
+    readone.push_back(taken);
+    values.push_back(value);
+  }
+  std::vector<double> got(words.size());
+  std::vector<std::uint32_t> read(words.size());
+  for (int way = 0; way < 2; ++way) {
+    const auto batch = way ? shortnumbersportable : shortnumbers;
+    for (std::size_t at = 0, n = 1; at < words.size(); at += n, n = n % 37 + 1) {
+      n = std::min(n, words.size() - at);
+      batch(&words[at], &sizes[at], &negative[at], n, &got[at], &read[at]);
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      ASSERT_EQ(read[i], readone[i]) << i;
+      ASSERT_TRUE(!read[i] ||
+                  std::memcmp(&got[i], &values[i], sizeof got[i]) == 0)
+          << i;
+    }
   }
 }
 

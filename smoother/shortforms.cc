@@ -90,7 +90,74 @@ static inline __attribute__((always_inline)) void copiedformsof(
   }
 }
 
+// As readshortnumber reads it, from each field's word, its bytes after
+// the minus and its minus: every test a lane's own, without a branch. The
+// digits are joined as readshortnumber's three multiplications join them,
+// in 32 bits: byte 0 of d times 10^6, byte 2 times 10^4, byte 4 times 100
+// and byte 6.
+static inline __attribute__((always_inline)) void shortnumbersof(
+    const std::uint64_t* __restrict word, const std::uint32_t* __restrict size,
+    const std::uint32_t* __restrict negative, std::size_t n,
+    double* __restrict value, std::uint32_t* __restrict read) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t w = word[i];
+    // One to eight bytes; a field of another size is judged on all eight,
+    // and fails.
+    const std::uint32_t sized = size[i] - 1u <= 7u;
+    const std::uint32_t m = sized ? size[i] : 8u;
+    const std::uint64_t k = 64 - 8 * static_cast<std::uint64_t>(m);
+    const std::uint64_t bytes =
+        (((((w | highbits) << k) >> k) & highbits) >> 7) * 0xff;
+    std::uint64_t digits, point;
+    const std::uint32_t plain = digitsandpoints(w, bytes, &digits, &point);
+    const std::uint32_t ok =
+        sized & plain & static_cast<std::uint32_t>(digits != 0) &
+        static_cast<std::uint32_t>((point & (point - 1)) == 0);
+    // The digits' values, the point's byte zero and the digits before it
+    // moved up onto it.
+    const std::uint64_t unit = point >> 7;  // 1 in the point's byte
+    const std::uint64_t d0 = w & (onebytes * 0x0f) & bytes & ~(unit * 0xff);
+    const std::uint64_t before = unit - (point != 0);
+    std::uint64_t d = ((d0 & before) << 8) | (d0 & ~before);
+    // The point's byte: 1 in it, times 7, 6, ... 0 from the low byte up,
+    // leaves its place in the top byte.
+    const auto at =
+        static_cast<std::uint32_t>((unit * 0x0001020304050607u) >> 56);
+    const std::uint32_t fraction = point != 0 ? m - 1 - at : 0;
+    d <<= 8 * (8 - static_cast<std::uint64_t>(m));
+    d = d * 10 + (d >> 8);
+    const std::uint32_t mantissa =
+        static_cast<std::uint32_t>(d & 0xff) * 1000000u +
+        static_cast<std::uint32_t>((d >> 16) & 0xff) * 10000u +
+        static_cast<std::uint32_t>((d >> 32) & 0xff) * 100u +
+        static_cast<std::uint32_t>((d >> 48) & 0xff);
+    // Below 10^8, the integer converts exactly; so do the products that
+    // make 10^fraction, exactpowers' own, without a table to gather from.
+    const double whole =
+        static_cast<double>(static_cast<std::int32_t>(mantissa));
+    const double power = ((fraction & 1) ? 1e1 : 1.0) *
+                         ((fraction & 2) ? 1e2 : 1.0) *
+                         ((fraction & 4) ? 1e4 : 1.0);
+    value[i] = whole / power * (negative[i] ? -1.0 : 1.0);
+    read[i] = ok;
+  }
+}
+
 #if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+__attribute__((target("avx512f"))) static void shortnumbersavx512(
+    const std::uint64_t* word, const std::uint32_t* size,
+    const std::uint32_t* negative, std::size_t n, double* value,
+    std::uint32_t* read) {
+  shortnumbersof(word, size, negative, n, value, read);
+}
+
+__attribute__((target("avx2"))) static void shortnumbersavx2(
+    const std::uint64_t* word, const std::uint32_t* size,
+    const std::uint32_t* negative, std::size_t n, double* value,
+    std::uint32_t* read) {
+  shortnumbersof(word, size, negative, n, value, read);
+}
+
 __attribute__((target("avx512f"))) static void copiedformsavx512(
     const std::uint64_t* word, const std::uint32_t* size,
     const std::uint32_t* negative, std::size_t n, std::uint64_t* padded,
@@ -118,7 +185,7 @@ __attribute__((target("avx2"))) static void shortformsavx2(
 }
 #endif
 
-bool shortformspay() {
+bool batchespay() {
 #if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
   static const bool wide = __builtin_cpu_supports("avx2");
   return wide;
@@ -165,4 +232,25 @@ void copiedformsportable(const std::uint64_t* word, const std::uint32_t* size,
                          const std::uint32_t* negative, std::size_t n,
                          std::uint64_t* padded, std::uint32_t* form) {
   copiedformsof(word, size, negative, n, padded, form);
+}
+
+void shortnumbers(const std::uint64_t* word, const std::uint32_t* size,
+                  const std::uint32_t* negative, std::size_t n, double* value,
+                  std::uint32_t* read) {
+#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
+  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
+                          : __builtin_cpu_supports("avx2") ? 1
+                                                           : 0;
+  if (unit == 2)
+    return shortnumbersavx512(word, size, negative, n, value, read);
+  if (unit == 1)
+    return shortnumbersavx2(word, size, negative, n, value, read);
+#endif
+  shortnumbersportable(word, size, negative, n, value, read);
+}
+
+void shortnumbersportable(const std::uint64_t* word, const std::uint32_t* size,
+                          const std::uint32_t* negative, std::size_t n,
+                          double* value, std::uint32_t* read) {
+  shortnumbersof(word, size, negative, n, value, read);
 }

@@ -24,7 +24,7 @@ bool writerstart(writer* wr, const diag& dg, const options& opt,
   wr->dg = dg;
   wr->out = out;
   wr->plain = lay.firststray == lay.nroles;
-  wr->batches = shortformspay();
+  wr->batches = batchespay();
   char* const printed = formatvalue(opt.stddev, wr->stddevtext);
   *printed = '\t';
   wr->stddevsize = static_cast<std::size_t>(printed + 1 - wr->stddevtext);
@@ -142,34 +142,6 @@ static char* endline(const writer& wr, char* at, char* end) {
 // printed: a longer line is printed as it is walked.
 constexpr long mostfields = 2048;
 
-// The tabs among the size bytes at text (below 32), a bit each, from
-// the bytes of a word of width: one that ends within the eight bytes after
-// them.
-template <std::size_t width>
-static std::uint32_t tabsupto(const char* text, std::size_t size) {
-  const std::uint32_t tabs = tabsof<width>(text);
-  return size < width ? tabs & ((1u << size) - 1) : tabs;
-}
-
-// Sets tabs to the offset of each tab in text and of the tab after it,
-// in order, up to most of them (and perhaps a word's more). Returns how
-// many it found, more than most when the line has more. The tab after the
-// line is followed by eight readable bytes, which may hold tabs too.
-static long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
-  constexpr std::size_t width = widestword;
-  const std::size_t size = text.size() + 1;
-  long count = 0;
-  for (std::size_t w = 0; w < size && count <= most;) {
-    const bool wide = w + width <= size + 8;
-    std::uint32_t m = wide ? tabsupto<width>(text.data() + w, size - w)
-                           : tabsupto<8>(text.data() + w, size - w);
-    for (; m != 0; m &= m - 1)
-      tabs[count++] = static_cast<std::uint32_t>(w + std::countr_zero(m));
-    w += wide ? width : 8;
-  }
-  return count;
-}
-
 // Field i of a line whose tabs are at tabs, i from 1 on.
 static std::string_view fieldat(const char* text, const std::uint32_t* tabs,
                                 long i) {
@@ -260,8 +232,8 @@ static char* printplaincopy(const writer& wr, std::string_view text,
         sizes[j - first] = tabs[j] - static_cast<std::uint32_t>(start) - minus;
         negative[j - first] = minus;
       }
-      copiedforms(words, sizes, negative, static_cast<std::size_t>(last - first),
-                  padded, forms);
+      copiedforms(words, sizes, negative,
+                  static_cast<std::size_t>(last - first), padded, forms);
     }
     *gone = false;
     if (wr.batches && forms[i - first] != 0) {
