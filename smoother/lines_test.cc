@@ -40,7 +40,8 @@ std::vector<std::string> splitbytes(const std::string& line) {
 // Tabs at every place of the words the splitter loads (16 bytes with
 // SSE2, 8 everywhere), and in the bytes after the last whole word: a
 // splitter that reads its words in the wrong byte order (on a big-endian
-// machine) finds them elsewhere. Both widths split alike.
+// machine) finds them elsewhere. Both widths split alike, and the tabs
+// found first all at once are the fields' ends.
 TEST(Fields, TabsAtEveryPlaceOfAWord) {
   std::mt19937_64 gen(7);
   const std::string_view pick = "\tab\x80\xff\x09\x01 ";
@@ -58,6 +59,25 @@ TEST(Fields, TabsAtEveryPlaceOfAWord) {
       ASSERT_EQ(counttabs(line, atmost), std::min(atmost, want.size() - 1));
       ASSERT_EQ(counttabsportable(line, atmost),
                 std::min(atmost, want.size() - 1));
+    }
+    // Each field's end, and the tab after the line, in a block that ends
+    // eight bytes of anything later, tabs among them.
+    const std::string kept =
+        line + '\t' + randomline(gen, 9, pick) + "xxxxxxxx";
+    const auto block = std::make_unique<char[]>(line.size() + 9);
+    std::memcpy(block.get(), kept.data(), line.size() + 9);
+    std::vector<std::uint32_t> ends;
+    for (const std::string& field : want)
+      ends.push_back(static_cast<std::uint32_t>(
+          (ends.empty() ? 0 : ends.back() + 1) + field.size()));
+    for (long most : {0L, 2L, 1000L}) {
+      std::vector<std::uint32_t> tabs(most + 1 + widestword);
+      const long found =
+          findtabs({block.get(), line.size()}, tabs.data(), most);
+      const auto whole = static_cast<long>(ends.size());
+      ASSERT_TRUE(found == whole || (found > most && whole > most)) << line;
+      for (long i = 0; i < std::min(found, whole); ++i)
+        ASSERT_EQ(tabs[i], ends[i]) << line;
     }
   }
   // Lines of tabs long enough that counting them bytewise would overflow.

@@ -16,6 +16,16 @@
 
 #include <gtest/gtest.h>
 
+// Calls run(at, n) for the items [at, at + n) of [0, size), in batches
+// of every length from 1 to 37 in turn.
+template <typename Run>
+static void inbatches(std::size_t size, Run run) {
+  for (std::size_t at = 0, n = 1; at < size; at += n, n = n % 37 + 1) {
+    n = std::min(n, size - at);
+    run(at, n);
+  }
+}
+
 TEST(ReadNumbers, AgreeWithTheGrammarAndTheLibrary) {
   regex_t number;
   ASSERT_EQ(regcomp(&number, "^[ \t\n\v\f\r]*([+-]?([0-9]+\\.?[0-9]*|"
@@ -89,10 +99,9 @@ TEST(ReadNumbers, ShortPlainNumbersAWordAtATime) {
   std::vector<std::uint32_t> read(words.size());
   for (int way = 0; way < 2; ++way) {
     const auto batch = way ? shortnumbersportable : shortnumbers;
-    for (std::size_t at = 0, n = 1; at < words.size(); at += n, n = n % 37 + 1) {
-      n = std::min(n, words.size() - at);
+    inbatches(words.size(), [&](std::size_t at, std::size_t n) {
       batch(&words[at], &sizes[at], &negative[at], n, &got[at], &read[at]);
-    }
+    });
     for (std::size_t i = 0; i < words.size(); ++i) {
       ASSERT_EQ(read[i], readone[i]) << i;
       ASSERT_TRUE(!read[i] ||
@@ -153,10 +162,10 @@ TEST(FormatValue, CopiedFieldsAsTheirValues) {
   std::vector<std::uint32_t> forms(words.size());
   for (int way = 0; way < 2; ++way) {
     const auto batch = way ? copiedformsportable : copiedforms;
-    for (std::size_t at = 0, n = 1; at < words.size(); at += n, n = n % 37 + 1) {
-      n = std::min(n, words.size() - at);
-      batch(&words[at], &sizes[at], &negative[at], n, &padded[at], &forms[at]);
-    }
+    inbatches(words.size(), [&](std::size_t at, std::size_t n) {
+      batch(&words[at], &sizes[at], &negative[at], n, &padded[at],
+            &forms[at]);
+    });
     for (std::size_t i = 0; i < words.size(); ++i) {
       ASSERT_EQ(forms[i] & 15, taken[i].paddedsize) << i;
       if (forms[i] == 0)
@@ -213,10 +222,9 @@ TEST(FormatValue, InBatchesAsOneByOne) {
   long found = 0;
   for (int way = 0; way < 2; ++way) {
     const auto batch = way ? shortformsportable : shortforms;
-    for (std::size_t at = 0, n = 1; at < values.size(); at += n, n = n % 37 + 1) {
-      n = std::min(n, values.size() - at);
+    inbatches(values.size(), [&](std::size_t at, std::size_t n) {
       batch(values.data() + at, n, low.data() + at, high.data() + at);
-    }
+    });
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (low[i] == 0)
         continue;
