@@ -320,32 +320,6 @@ std::size_t counttabsportable(std::string_view text, std::size_t atmost) {
   return counttabsof<8>(text, atmost);
 }
 
-// The tabs among the size bytes at text (below 32), a bit each, from
-// the bytes of a word of width: one that ends within the eight bytes after
-// them.
-template <std::size_t width>
-static std::uint32_t tabsupto(const char* text, std::size_t size) {
-  const std::uint32_t tabs = tabsof<width>(text);
-  return size < width ? tabs & ((1u << size) - 1) : tabs;
-}
-
-long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
-  constexpr std::size_t width = widestword;
-  const std::size_t size = text.size() + 1;
-  if (size > UINT32_MAX)
-    return -1;
-  long count = 0;
-  for (std::size_t w = 0; w < size && count <= most;) {
-    const bool wide = w + width <= size + 8;
-    std::uint32_t m = wide ? tabsupto<width>(text.data() + w, size - w)
-                           : tabsupto<8>(text.data() + w, size - w);
-    for (; m != 0; m &= m - 1)
-      tabs[count++] = static_cast<std::uint32_t>(w + std::countr_zero(m));
-    w += wide ? width : 8;
-  }
-  return count;
-}
-
 // Reads field i of a data line, a value or an error as the layout has it:
 // short plain numbers a word at a time; the commonest marker of a missing
 // value reads 0 without digits, as the grammar reads it.

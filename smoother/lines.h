@@ -69,14 +69,6 @@ std::size_t counttabs(std::string_view text, std::size_t atmost);
 // counttabs with the words of eight bytes that every machine has.
 std::size_t counttabsportable(std::string_view text, std::size_t atmost);
 
-// Sets tabs to the offset of each tab in text, a line, and of the tab
-// after it, in order, up to most of them and perhaps a word's more: tabs
-// holds most + 1 + widestword. Returns how many it found, more than most
-// when the line has more, or -1 for a line too long for its offsets to
-// fit 32 bits. The line is followed by its tab and eight more readable
-// bytes, as the band keeps it, which may hold tabs too.
-long findtabs(std::string_view text, std::uint32_t* tabs, long most);
-
 // Reads the values and errors of a data line (without its line end) into
 // values and errors, up to its first field that is not in the layout. The
 // line is followed by its tab and eight more readable bytes, as the band
@@ -122,6 +114,39 @@ inline std::uint32_t tabsof(const char* text) {
     return tabs16(text);
 #endif
   return tabs8(text);
+}
+
+// The tabs among the size bytes at text (below 32), a bit each, from
+// the bytes of a word of width: one that ends within the eight bytes after
+// them.
+template <std::size_t width>
+inline std::uint32_t tabsupto(const char* text, std::size_t size) {
+  const std::uint32_t tabs = tabsof<width>(text);
+  return size < width ? tabs & ((1u << size) - 1) : tabs;
+}
+
+// Sets tabs to the offset of each tab in text, a line, and of the tab
+// after it, in order, up to most of them and perhaps a word's more: tabs
+// holds most + 1 + widestword. Returns how many it found, more than most
+// when the line has more, or -1 for a line too long for its offsets to
+// fit 32 bits. The line is followed by its tab and eight more readable
+// bytes, as the band keeps it, which may hold tabs too. Inline, as the
+// tabs of every line printed or read for its values are found here.
+inline long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
+  constexpr std::size_t width = widestword;
+  const std::size_t size = text.size() + 1;
+  if (size > UINT32_MAX)
+    return -1;
+  long count = 0;
+  for (std::size_t w = 0; w < size && count <= most;) {
+    const bool wide = w + width <= size + 8;
+    std::uint32_t m = wide ? tabsupto<width>(text.data() + w, size - w)
+                           : tabsupto<8>(text.data() + w, size - w);
+    for (; m != 0; m &= m - 1)
+      tabs[count++] = static_cast<std::uint32_t>(w + std::countr_zero(m));
+    w += wide ? width : 8;
+  }
+  return count;
 }
 
 // Starts a walk over text, a line without its line end.

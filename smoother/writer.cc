@@ -221,7 +221,8 @@ static char* printplaincopy(const writer& wr, std::string_view text,
   long first = 4, last = 4;
   // Takes field i into c; sets *gone where it is a missing value, which
   // value tells it may be. False where the field is of another form.
-  auto take = [&](long i, bool value, copiedfield* c, bool* gone) {
+  auto take = [&](long i, bool value, copiedfield* c,
+                  bool* gone) __attribute__((always_inline)) {
     if (wr.batches && i >= last) {
       first = i;
       last = std::min(i + batch, n);
