@@ -50,6 +50,24 @@ static inline __attribute__((always_inline)) void shortformsof(
   }
 }
 
+// A first look at the word w of a field whose bytes after the minus
+// number size: 1 when size is from least to 8 and those bytes are digits
+// and points alone, else 0. Sets *m to size, or 8 for a field of another
+// size, which fails; *bytes to all ones in the first *m bytes, found from
+// w itself, as the vectoriser takes a shift of a variable, not of a
+// constant; and the digits and points among them.
+static inline __attribute__((always_inline)) std::uint32_t lookat(
+    std::uint64_t w, std::uint32_t size, std::uint32_t least,
+    std::uint32_t* m, std::uint64_t* bytes, std::uint64_t* digits,
+    std::uint64_t* point) {
+  const std::uint32_t sized = size - least <= 8 - least;
+  *m = sized ? size : 8u;
+  const std::uint64_t k = 64 - 8 * static_cast<std::uint64_t>(*m);
+  *bytes = (((((w | highbits) << k) >> k) & highbits) >> 7) * 0xff;
+  return sized & static_cast<std::uint32_t>(
+                     digitsandpoints(w, *bytes, digits, point));
+}
+
 // As takecopied decides it, from each field's word, its bytes after the
 // minus and its minus: every test a lane's own, without a branch.
 static inline __attribute__((always_inline)) void copiedformsof(
@@ -58,25 +76,18 @@ static inline __attribute__((always_inline)) void copiedformsof(
     std::uint64_t* __restrict padded, std::uint32_t* __restrict form) {
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint64_t w = word[i];
-    // From d.d to dd.ddddd; a field of another size is judged on all
-    // eight bytes, and fails.
-    const std::uint32_t sized = size[i] - 3u <= 5u;
-    const std::uint32_t m = sized ? size[i] : 8u;
-    // A byte for each of the m, from the word itself: the vectoriser
-    // takes a shift of a variable, not of a constant.
-    const std::uint64_t k = 64 - 8 * static_cast<std::uint64_t>(m);
-    const std::uint64_t bytes =
-        (((((w | highbits) << k) >> k) & highbits) >> 7) * 0xff;
-    std::uint64_t digits, point;
-    const std::uint32_t plain = digitsandpoints(w, bytes, &digits, &point);
-    // One point, the second byte or the third, the first not 0 before
-    // the third, and one to five decimals.
+    // From d.d to dd.ddddd, with one point, the second byte or the third,
+    // the first not 0 before the third, and one to five decimals.
+    std::uint32_t m;
+    std::uint64_t bytes, digits, point;
+    const std::uint32_t plain =
+        lookat(w, size[i], 3, &m, &bytes, &digits, &point);
     const std::uint32_t second = point == 0x8000u;
     const std::uint32_t third = point == 0x800000u;
     const std::uint32_t at = 2 - second;
     const std::uint32_t decimals = m - 1 - at;
     const std::uint32_t ok =
-        sized & plain & (second | third) & (decimals - 1u <= 4u) &
+        plain & (second | third) & (decimals - 1u <= 4u) &
         ~(third & static_cast<std::uint32_t>((w & 0xff) == '0'));
     // Zeros after the field's own decimals, up to the fifth: to byte 7
     // after a point in the second, to byte 8 after one in the third.
@@ -101,17 +112,12 @@ static inline __attribute__((always_inline)) void shortnumbersof(
     double* __restrict value, std::uint32_t* __restrict read) {
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint64_t w = word[i];
-    // One to eight bytes; a field of another size is judged on all eight,
-    // and fails.
-    const std::uint32_t sized = size[i] - 1u <= 7u;
-    const std::uint32_t m = sized ? size[i] : 8u;
-    const std::uint64_t k = 64 - 8 * static_cast<std::uint64_t>(m);
-    const std::uint64_t bytes =
-        (((((w | highbits) << k) >> k) & highbits) >> 7) * 0xff;
-    std::uint64_t digits, point;
-    const std::uint32_t plain = digitsandpoints(w, bytes, &digits, &point);
+    // One to eight bytes, one digit at least and one point at most.
+    std::uint32_t m;
+    std::uint64_t bytes, digits, point;
     const std::uint32_t ok =
-        sized & plain & static_cast<std::uint32_t>(digits != 0) &
+        lookat(w, size[i], 1, &m, &bytes, &digits, &point) &
+        static_cast<std::uint32_t>(digits != 0) &
         static_cast<std::uint32_t>((point & (point - 1)) == 0);
     // The digits' values, the point's byte zero and the digits before it
     // moved up onto it.
@@ -143,114 +149,58 @@ static inline __attribute__((always_inline)) void shortnumbersof(
   }
 }
 
+// The widest unit this machine runs the batches on: 2 for AVX-512, 1 for
+// AVX2, 0 for none of them.
+static int batchunit() {
 #if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
-__attribute__((target("avx512f"))) static void shortnumbersavx512(
-    const std::uint64_t* word, const std::uint32_t* size,
-    const std::uint32_t* negative, std::size_t n, double* value,
-    std::uint32_t* read) {
-  shortnumbersof(word, size, negative, n, value, read);
-}
-
-__attribute__((target("avx2"))) static void shortnumbersavx2(
-    const std::uint64_t* word, const std::uint32_t* size,
-    const std::uint32_t* negative, std::size_t n, double* value,
-    std::uint32_t* read) {
-  shortnumbersof(word, size, negative, n, value, read);
-}
-
-__attribute__((target("avx512f"))) static void copiedformsavx512(
-    const std::uint64_t* word, const std::uint32_t* size,
-    const std::uint32_t* negative, std::size_t n, std::uint64_t* padded,
-    std::uint32_t* form) {
-  copiedformsof(word, size, negative, n, padded, form);
-}
-
-__attribute__((target("avx2"))) static void copiedformsavx2(
-    const std::uint64_t* word, const std::uint32_t* size,
-    const std::uint32_t* negative, std::size_t n, std::uint64_t* padded,
-    std::uint32_t* form) {
-  copiedformsof(word, size, negative, n, padded, form);
-}
-
-__attribute__((target("avx512f"))) static void shortformsavx512(
-    const double* v, std::size_t n, std::uint32_t* low,
-    std::uint32_t* high) {
-  shortformsof(v, n, low, high);
-}
-
-__attribute__((target("avx2"))) static void shortformsavx2(
-    const double* v, std::size_t n, std::uint32_t* low,
-    std::uint32_t* high) {
-  shortformsof(v, n, low, high);
-}
-#endif
-
-bool batchespay() {
-#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
-  static const bool wide = __builtin_cpu_supports("avx2");
-  return wide;
+  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
+                          : __builtin_cpu_supports("avx2") ? 1
+                                                           : 0;
+  return unit;
 #else
-  return false;
+  return 0;
 #endif
 }
 
-void shortforms(const double* v, std::size_t n, std::uint32_t* low,
-                std::uint32_t* high) {
+bool batchespay() { return batchunit() > 0; }
+
+// Batch name and name##portable, from its body name##of: built for
+// AVX-512 and for AVX2 where the target has them, and run on the widest
+// unit the machine has. Every unit gives the same bits.
 #if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
-  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
-                          : __builtin_cpu_supports("avx2") ? 1
-                                                           : 0;
-  if (unit == 2)
-    return shortformsavx512(v, n, low, high);
-  if (unit == 1)
-    return shortformsavx2(v, n, low, high);
+#define QUORVEL_BATCH(name, params, args)                              \
+  __attribute__((target("avx512f"))) static void name##avx512 params { \
+    name##of args;                                                     \
+  }                                                                    \
+  __attribute__((target("avx2"))) static void name##avx2 params {      \
+    name##of args;                                                     \
+  }                                                                    \
+  void name##portable params { name##of args; }                        \
+  void name params {                                                   \
+    const int unit = batchunit();                                      \
+    if (unit == 2)                                                     \
+      return name##avx512 args;                                        \
+    if (unit == 1)                                                     \
+      return name##avx2 args;                                          \
+    name##portable args;                                               \
+  }
+#else
+#define QUORVEL_BATCH(name, params, args)         \
+  void name##portable params { name##of args; } \
+  void name params { name##portable args; }
 #endif
-  shortformsportable(v, n, low, high);
-}
 
-void shortformsportable(const double* v, std::size_t n, std::uint32_t* low,
-                        std::uint32_t* high) {
-  shortformsof(v, n, low, high);
-}
-
-void copiedforms(const std::uint64_t* word, const std::uint32_t* size,
-                 const std::uint32_t* negative, std::size_t n,
-                 std::uint64_t* padded, std::uint32_t* form) {
-#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
-  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
-                          : __builtin_cpu_supports("avx2") ? 1
-                                                           : 0;
-  if (unit == 2)
-    return copiedformsavx512(word, size, negative, n, padded, form);
-  if (unit == 1)
-    return copiedformsavx2(word, size, negative, n, padded, form);
-#endif
-  copiedformsportable(word, size, negative, n, padded, form);
-}
-
-void copiedformsportable(const std::uint64_t* word, const std::uint32_t* size,
-                         const std::uint32_t* negative, std::size_t n,
-                         std::uint64_t* padded, std::uint32_t* form) {
-  copiedformsof(word, size, negative, n, padded, form);
-}
-
-void shortnumbers(const std::uint64_t* word, const std::uint32_t* size,
-                  const std::uint32_t* negative, std::size_t n, double* value,
-                  std::uint32_t* read) {
-#if defined(__x86_64__) && !defined(QUORVEL_PORTABLE)
-  static const int unit = __builtin_cpu_supports("avx512f")  ? 2
-                          : __builtin_cpu_supports("avx2") ? 1
-                                                           : 0;
-  if (unit == 2)
-    return shortnumbersavx512(word, size, negative, n, value, read);
-  if (unit == 1)
-    return shortnumbersavx2(word, size, negative, n, value, read);
-#endif
-  shortnumbersportable(word, size, negative, n, value, read);
-}
-
-void shortnumbersportable(const std::uint64_t* word, const std::uint32_t* size,
-                          const std::uint32_t* negative, std::size_t n,
-                          double* value, std::uint32_t* read) {
-  shortnumbersof(word, size, negative, n, value, read);
-}
+QUORVEL_BATCH(shortforms,
+              (const double* v, std::size_t n, std::uint32_t* low,
+               std::uint32_t* high),
+              (v, n, low, high))
+QUORVEL_BATCH(copiedforms,
+              (const std::uint64_t* word, const std::uint32_t* size,
+               const std::uint32_t* negative, std::size_t n,
+               std::uint64_t* padded, std::uint32_t* form),
+              (word, size, negative, n, padded, form))
+QUORVEL_BATCH(shortnumbers,
+              (const std::uint64_t* word, const std::uint32_t* size,
+               const std::uint32_t* negative, std::size_t n, double* value,
+               std::uint32_t* read),
+              (word, size, negative, n, value, read))
