@@ -219,16 +219,16 @@ static char* printplaincopy(const writer& wr, std::string_view text,
   std::uint64_t words[batch], padded[batch];
   std::uint32_t sizes[batch], negative[batch], forms[batch];
   long first = 4, last = 4;
-  // Takes field i into c; sets *gone where it is a missing value, which
-  // value tells it may be. False where the field is of another form.
-  auto take = [&](long i, bool value, copiedfield* c,
-                  bool* gone) __attribute__((always_inline)) {
+  // Takes field i into c. For a value, sets *gone where it is missing;
+  // gone is null for an error. False where the field is of another form.
+  auto take = [&](long i, bool* gone,
+                  copiedfield* c) __attribute__((always_inline)) {
     if (wr.batches && i >= last) {
       first = i;
       last = std::min(i + batch, n);
       for (long j = first; j < last; ++j) {
         const std::size_t start = tabs[j - 1] + 1;
-        const std::uint32_t minus = text[start] == '-';
+        const std::uint32_t minus = text.data()[start] == '-';
         words[j - first] = loadbytes(text.data() + start + minus);
         sizes[j - first] = tabs[j] - static_cast<std::uint32_t>(start) - minus;
         negative[j - first] = minus;
@@ -236,7 +236,8 @@ static char* printplaincopy(const writer& wr, std::string_view text,
       copiedforms(words, sizes, negative,
                   static_cast<std::size_t>(last - first), padded, forms);
     }
-    *gone = false;
+    if (gone)
+      *gone = false;
     if (wr.batches && forms[i - first] != 0) {
       c->padded = padded[i - first];
       c->paddedsize = forms[i - first] & 15;
@@ -244,15 +245,15 @@ static char* printplaincopy(const writer& wr, std::string_view text,
       return true;
     }
     const std::string_view field = fieldat(text.data(), tabs, i);
-    *gone = value && missing && takena(field, true, c);
-    return *gone || (!wr.batches && takecopied(field, c)) ||
-           takena(field, false, c);
+    if (gone && missing && takena(field, true, c))
+      return *gone = true;
+    return (!wr.batches && takecopied(field, c)) || takena(field, false, c);
   };
   copiedfield value, error;
-  bool gone, errorgone;
+  bool gone;
   std::size_t from = 0;  // the line's text not yet put
   for (long i = 4; i < n; ++i) {
-    if (!take(i, true, &value, &gone))
+    if (!take(i, &gone, &value))
       return nullptr;
     // The line's own fields up to this column's last, as they stand, then
     // its copies. A missing value's error is missing, whatever its field
@@ -265,7 +266,7 @@ static char* printplaincopy(const writer& wr, std::string_view text,
         at = gone ? put(at, "nan\t") : put(at, {wr.stddevtext, wr.stddevsize});
       continue;
     }
-    if (!take(++i, false, &error, &errorgone))
+    if (!take(++i, nullptr, &error))
       return nullptr;
     at = putline(at, text.data(), from, tabs[i] + 1);
     from = tabs[i] + 1;
@@ -289,7 +290,7 @@ static char* printplainvalues(const writer& wr, std::string_view text,
   const layout& lay = *wr.lay;
   const long n = lay.nroles;
   const bool errors = wr.opt->outopt == 2;
-  // The values of the columns [from, to), each a batch, LRout's and
+  // The values of the columns [first, last), each a batch, LRout's and
   // dLRout's as shortforms finds them.
   constexpr int batch = 64;
   std::uint32_t low[2][batch], high[2][batch];
