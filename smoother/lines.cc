@@ -354,15 +354,7 @@ static void readbatches(const layout& lay, bool missing, std::string_view line,
   double got[batch];
   for (long first = 4; first < nfields; first += batch) {
     const long last = std::min(first + batch, nfields);
-    for (long i = first; i < last; ++i) {
-      // A field at the line's end begins at the tab after it, and eight
-      // bytes are readable after that.
-      const std::size_t start = tabs[i - 1] + 1;
-      const std::uint32_t minus = line.data()[start] == '-';
-      words[i - first] = loadbytes(line.data() + start + minus);
-      sizes[i - first] = tabs[i] - static_cast<std::uint32_t>(start) - minus;
-      negative[i - first] = minus;
-    }
+    lookatfields(line.data(), tabs, first, last, words, sizes, negative);
     shortnumbers(words, sizes, negative, static_cast<std::size_t>(last - first),
                  got, read);
     for (long i = first; i < last; ++i) {

@@ -149,6 +149,23 @@ inline long findtabs(std::string_view text, std::uint32_t* tabs, long most) {
   return count;
 }
 
+// The batches' first look at the fields [first, last) of a line, text,
+// whose tabs findtabs found: field i's eight bytes after its minus go to
+// word[i - first], its bytes after the minus to size[i - first], and 1
+// for a minus, else 0, to negative[i - first]. A field at the line's end
+// begins at the tab after it, and eight bytes are readable after that.
+inline void lookatfields(const char* text, const std::uint32_t* tabs,
+                         long first, long last, std::uint64_t* word,
+                         std::uint32_t* size, std::uint32_t* negative) {
+  for (long i = first; i < last; ++i) {
+    const std::uint32_t start = tabs[i - 1] + 1;
+    const std::uint32_t minus = text[start] == '-';
+    word[i - first] = loadbytes(text + start + minus);
+    size[i - first] = tabs[i] - start - minus;
+    negative[i - first] = minus;
+  }
+}
+
 // Starts a walk over text, a line without its line end.
 inline fieldwalk walkfields(std::string_view text) {
   fieldwalk walk;

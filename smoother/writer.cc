@@ -226,13 +226,7 @@ static char* printplaincopy(const writer& wr, std::string_view text,
     if (wr.batches && i >= last) {
       first = i;
       last = std::min(i + batch, n);
-      for (long j = first; j < last; ++j) {
-        const std::size_t start = tabs[j - 1] + 1;
-        const std::uint32_t minus = text.data()[start] == '-';
-        words[j - first] = loadbytes(text.data() + start + minus);
-        sizes[j - first] = tabs[j] - static_cast<std::uint32_t>(start) - minus;
-        negative[j - first] = minus;
-      }
+      lookatfields(text.data(), tabs, first, last, words, sizes, negative);
       copiedforms(words, sizes, negative,
                   static_cast<std::size_t>(last - first), padded, forms);
     }
