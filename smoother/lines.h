@@ -72,9 +72,8 @@ std::size_t counttabsportable(std::string_view text, std::size_t atmost);
 // Reads the values and errors of a data line (without its line end) into
 // values and errors, up to its first field that is not in the layout. The
 // line is followed by its tab and eight more readable bytes, as the band
-// keeps it. A
-// value the line does not give reads 0, or is missing with the missing
-// option; an error it does not give reads 0. A missing value is
+// keeps it. A value the line does not give reads 0, or is missing with the
+// missing option; an error it does not give reads 0. A missing value is
 // not-a-number, which no number read can be, and so is its error.
 void readvalues(const layout& lay, bool missing, std::string_view line,
                 double* values, double* errors);
