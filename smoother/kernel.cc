@@ -136,6 +136,13 @@ static void sumterms(vectorunit unit, const segment& sg, int ncols,
     sumon<form, false>(unit, sg, ncols);
 }
 
+// The step from row j - 1's position to row j's, in wrapping 32-bit
+// arithmetic, as distances are taken.
+static std::uint32_t stepto(const std::int32_t* pos, long j) {
+  return static_cast<std::uint32_t>(pos[j]) -
+         static_cast<std::uint32_t>(pos[j - 1]);
+}
+
 // Finds each tile row's part of the band rows [seglo, seghi] and its
 // weights there. A weight is a pure function of its distance, so the
 // order they are found in does not matter.
@@ -180,15 +187,13 @@ static void findweights(const kernelsetup& ks, tilescratch* s, long i0,
     // from i as j - 1 lies from i - 1, and its weight is the one found a
     // row before: on a regular grid, nearly all of them.
     if (r > 0 && !constant) {
-      const std::uint32_t step = here - static_cast<std::uint32_t>(pos[i - 1]);
+      const std::uint32_t step = stepto(pos, i);
       const double* before = s->w[r - 1];
       const long shared = std::min(b, s->b[r - 1] + 1);
       for (; j <= b && j <= s->a[r - 1]; ++j)
         find(j);
       for (; j <= shared; ++j) {
-        if (static_cast<std::uint32_t>(pos[j]) -
-                static_cast<std::uint32_t>(pos[j - 1]) ==
-            step)
+        if (stepto(pos, j) == step)
           w[j - seglo] = before[j - 1 - seglo];
         else
           find(j);
@@ -256,12 +261,9 @@ static void findgrid(const kernelsetup& ks, tilescratch* s, long i0,
   s->ongrid = false;
   if (reach > gridreach || hi == lo)
     return;
-  const std::uint32_t step = static_cast<std::uint32_t>(pos[lo + 1]) -
-                             static_cast<std::uint32_t>(pos[lo]);
+  const std::uint32_t step = stepto(pos, lo + 1);
   for (long j = lo + 2; j <= hi; ++j)
-    if (static_cast<std::uint32_t>(pos[j]) -
-            static_cast<std::uint32_t>(pos[j - 1]) !=
-        step)
+    if (stepto(pos, j) != step)
       return;
   s->ongrid = true;
   if (step == s->gridstep && reach <= s->gridfilled)
